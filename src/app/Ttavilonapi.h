@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The data module: lives for the whole run and holds the working directories and the
+// components the subsystems share. Its operations of the other subsystems are implemented in
+// their own folders.
+class Ttavilonapi : public QObject {
+    Q_OBJECT
+
+public:
+    // Computes the directory fields from the program's folder and the settings.
+    explicit Ttavilonapi(QObject* owner = nullptr);
+    ~Ttavilonapi() override;
+
+    // The program folder's "images/", with a trailing "/": cover files.
+    QString ImagesDir;
+    // The setting "CompressedDirectory": downloaded volumes.
+    QString CompressedDir;
+    // The setting "UncompressedDirectory": extracted and directly playable files.
+    QString UncompressedDir;
+    // The program folder's "unrar/", with a trailing "/": the extractor and its progress file.
+    QString UnrarDir;
+
+    // The value of the file host's "user" cookie; empty means not logged in.
+    QString UserCookie;
+
+    // Creates ImagesDir, CompressedDir and UncompressedDir, in that order. Raises "Unable to
+    // create directory" for an empty one; other failures are met later by what writes there.
+    void CreateWorkingDirectories();
+};
+
+// The single data module, or nullptr before start-up created it.
+extern Ttavilonapi* tavilonapi;
+
+// Creates `path` with all missing parents. An empty path raises "Unable to create directory";
+// any other failure is left for the code that writes there to meet.
+void CreateDirectory(const QString& path);

@@ -1,0 +1,14 @@
+#include "app/TApplication.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char* argv[]) {
+    testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+    testenv::PrepareProcessEnvironment();
+    TApplication application(argc, argv);
+    TApplication::setApplicationName(QStringLiteral("tavilon"));
+    return RUN_ALL_TESTS();
+}
