@@ -14,6 +14,8 @@ struct SizeCase {
     const char* text;
 };
 
+void PrintTo(const SizeCase& sizeCase, std::ostream* out) { *out << sizeCase.size; }
+
 class FormatSizeTest : public testing::TestWithParam<SizeCase> {};
 
 TEST_P(FormatSizeTest, MatchesTheTable) {
