@@ -1,0 +1,32 @@
+#pragma once
+
+// The checksums of RAR entries: CRC32 (both generations) and BLAKE2sp (RAR 5.0 on request).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace rar {
+
+// Running CRC32 (the zlib polynomial RAR uses). Start with 0.
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size);
+
+// Running BLAKE2sp with a 32-byte digest, as RAR 5.0 stores it.
+class Blake2sp {
+public:
+    Blake2sp();
+    ~Blake2sp();
+    Blake2sp(const Blake2sp&) = delete;
+    Blake2sp& operator=(const Blake2sp&) = delete;
+
+    void Reset();
+    void Update(const void* data, std::size_t size);
+    std::array<std::uint8_t, 32> Final();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace rar
