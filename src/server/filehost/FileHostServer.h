@@ -1,0 +1,67 @@
+#pragma once
+
+#include "server/filehost/FileHostStore.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace filehost {
+
+struct ServeOptions {
+    std::string host = "127.0.0.1";
+    int port = 8181;
+    // Base address downloads relocate to instead of this server's own "/files" path; the file
+    // of id I named N is expected at <filesUrl>/I/N (the layout of the store's "files" folder).
+    std::string filesUrl;
+    // Test options, off by default.
+    int64_t rateLimit = 0; // bytes per second and connection; 0 is unlimited
+    double resetShare = 0; // that share of file answers is cut off halfway through the body
+    int stallCount = 0;    // the first N ranged file answers stop halfway through...
+    int stallSeconds = 30; // ...and hang that long before the connection is closed
+    int threads = 96;      // worker threads: one per open connection
+};
+
+// The file host's web site on cpp-httplib:
+//   POST /                   login form; a good login relocates to "/" with the user cookie
+//   GET  /mgr_dl.php?d=&u=   302 to the file (403 unknown token, 404 unknown or disabled id)
+//   GET  /files/<id>/<name>  the file, with or without Range (206/200), read with pread
+//   POST /mgr_linkcheck.php  "id<i>=<code>" for each posted position (0 available, 1 not)
+class FileHostServer {
+public:
+    FileHostServer(FileHostStore& store, ServeOptions options);
+    ~FileHostServer();
+
+    // Binds the address; false when it is taken. Port 0 picks a free port.
+    bool Bind();
+    int Port() const { return port_; }
+    // Serves until Stop.
+    void Run();
+    // Callable from any thread; wakes stalled answers too.
+    void Stop();
+
+private:
+    FileHostStore& store_;
+    ServeOptions options_;
+    std::unique_ptr<httplib::Server> server_;
+    int port_ = 0;
+    std::atomic<uint64_t> fileAnswers_{0};
+    std::atomic<int> stallsLeft_{0};
+    std::atomic<bool> stopping_{false};
+    std::mutex stopMutex_;
+    std::condition_variable stopSignal_;
+
+    void Routes();
+    bool NextAnswerIsCut();
+    // Sleeps until `deadline` or Stop; false when stopped.
+    bool SleepUntil(std::chrono::steady_clock::time_point deadline);
+};
+
+} // namespace filehost

@@ -1,0 +1,143 @@
+#include "server/filehost/FormCodec.h"
+
+namespace filehost {
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentDecode(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            bytes.push_back(' ');
+        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+                   HexDigit(text[i + 2]) >= 0) {
+            bytes.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+            i += 2;
+        } else {
+            bytes.push_back(c);
+        }
+    }
+    return bytes;
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            text.push_back(c);
+        } else {
+            text.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            text.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int length;
+        unsigned codePoint;
+        if ((b & 0xE0) == 0xC0) {
+            length = 2;
+            codePoint = b & 0x1F;
+        } else if ((b & 0xF0) == 0xE0) {
+            length = 3;
+            codePoint = b & 0x0F;
+        } else if ((b & 0xF8) == 0xF0) {
+            length = 4;
+            codePoint = b & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size())
+            return false;
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            codePoint = (codePoint << 6) | (next & 0x3F);
+        }
+        static constexpr unsigned kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (codePoint < kSmallest[length] || codePoint > 0x10FFFF ||
+            (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string DecodeFormValue(std::string_view text) {
+    const std::string bytes = PercentDecode(text);
+    if (IsValidUtf8(bytes))
+        return bytes;
+    return Latin1ToUtf8(bytes);
+}
+
+std::vector<FormField> ParseForm(std::string_view body) {
+    std::vector<FormField> fields;
+    size_t start = 0;
+    while (start <= body.size()) {
+        size_t end = body.find('&', start);
+        if (end == std::string_view::npos)
+            end = body.size();
+        const std::string_view piece = body.substr(start, end - start);
+        if (!piece.empty()) {
+            const size_t equals = piece.find('=');
+            if (equals == std::string_view::npos)
+                fields.emplace_back(DecodeFormValue(piece), std::string());
+            else
+                fields.emplace_back(DecodeFormValue(piece.substr(0, equals)),
+                                    DecodeFormValue(piece.substr(equals + 1)));
+        }
+        start = end + 1;
+    }
+    return fields;
+}
+
+std::string FormValue(const std::vector<FormField>& fields, std::string_view name) {
+    for (const FormField& field : fields)
+        if (field.first == name)
+            return field.second;
+    return {};
+}
+
+std::string EncodePathSegment(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+            b == '-' || b == '.' || b == '_' || b == '~') {
+            encoded.push_back(c);
+        } else {
+            encoded.push_back('%');
+            encoded.push_back(kHex[b >> 4]);
+            encoded.push_back(kHex[b & 15]);
+        }
+    }
+    return encoded;
+}
+
+} // namespace filehost
