@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // The data module: lives for the whole run and holds the working directories and the
 // components the subsystems share. Its operations of the other subsystems are implemented in
@@ -29,6 +30,10 @@ public:
     // Creates ImagesDir, CompressedDir and UncompressedDir, in that order. Raises "Unable to
     // create directory" for an empty one; other failures are met later by what writes there.
     void CreateWorkingDirectories();
+
+    // Catalogue (src/catalogue/). Derives a display title from the file name of a video being
+    // played; appends "file:", "quality:" and "lang:" lines to `lines`.
+    void ParseReleaseName(const QString& filePath, QStringList& lines, QString& title) const;
 };
 
 // The single data module, or nullptr before start-up created it.

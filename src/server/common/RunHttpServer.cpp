@@ -1,0 +1,42 @@
+#include "server/common/RunHttpServer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+
+int RunHttpServer(httplib::Server& server, const TListenAddress& address, const char* program) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client that goes away while we write must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const std::string host = address.Host.toStdString();
+    int port = address.Port;
+    if (port == 0)
+        port = server.bind_to_any_port(host);
+    else if (!server.bind_to_port(host, port))
+        port = -1;
+    if (port <= 0) {
+        std::fprintf(stderr, "%s: cannot listen on %s\n", program,
+                     address.ToString().toLocal8Bit().constData());
+        return 1;
+    }
+    const TListenAddress bound{address.Host, port};
+    std::printf("%s: listening on %s\n", program, bound.ToString().toLocal8Bit().constData());
+    std::fflush(stdout);
+
+    std::thread signalWaiter([&] {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        server.stop();
+    });
+    server.listen_after_bind();
+    // listen_after_bind also returns when the socket fails; make sure the waiter ends.
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
+    return 0;
+}
