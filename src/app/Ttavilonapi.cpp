@@ -19,6 +19,9 @@ Ttavilonapi::Ttavilonapi(QObject* owner) : QObject(owner) {
     tavilonapi = this;
     const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     ImagesDir = programDir + QStringLiteral("images/");
+    // Tests and benches keep their cover files apart from the installed program's.
+    if (const QString imagesDir = qEnvironmentVariable("TAVILON_IMAGES_DIR"); !imagesDir.isEmpty())
+        ImagesDir = imagesDir.endsWith(QLatin1Char('/')) ? imagesDir : imagesDir + QLatin1Char('/');
     UnrarDir = programDir + QStringLiteral("unrar/");
     CompressedDir = GetOptionString(InterfaceSection, QStringLiteral("CompressedDirectory"));
     UncompressedDir = GetOptionString(InterfaceSection, QStringLiteral("UncompressedDirectory"));

@@ -15,7 +15,8 @@ public:
     explicit Ttavilonapi(QObject* owner = nullptr);
     ~Ttavilonapi() override;
 
-    // The program folder's "images/", with a trailing "/": cover files.
+    // The program folder's "images/", with a trailing "/": cover files. TAVILON_IMAGES_DIR
+    // overrides it.
     QString ImagesDir;
     // The setting "CompressedDirectory": downloaded volumes.
     QString CompressedDir;

@@ -31,7 +31,8 @@ constexpr const char* Usage =
     "  --dir DIR              the titles folder (required)\n"
     "  --help                 this text\n"
     "\n"
-    "Prints \"listening on URL\" once serving; SIGTERM or SIGINT stops it.\n";
+    "Prints \"tavilon-metadata: listening on ADDRESS:PORT\" once serving; SIGTERM or SIGINT\n"
+    "stops it.\n";
 
 int Fail(const std::string& message) {
     std::cerr << "tavilon-metadata: " << message << "\n";
@@ -105,6 +106,8 @@ int main(int argc, char* argv[]) {
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client that goes away while we write must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
 
     MetadataServer server(std::move(library), publicUrl);
     const int bound = server.Bind(host, port);
@@ -115,7 +118,7 @@ int main(int argc, char* argv[]) {
         sigwait(&stopSignals, &received);
         server.Stop();
     });
-    std::cout << "listening on http://" << host << ":" << bound << std::endl;
+    std::cout << "tavilon-metadata: listening on " << host << ":" << bound << std::endl;
     const bool served = server.Run();
     if (!served) {
         // Serving ended without a stop signal: wake the waiting thread so it can be joined.
