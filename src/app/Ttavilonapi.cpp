@@ -3,6 +3,8 @@
 #include "app/Errors.h"
 #include "app/OptionDefaults.h"
 #include "app/OptionsManager.h"
+#include "app/THttpCli.h"
+#include "download/TMultipartHttpDownloader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,6 +27,20 @@ Ttavilonapi::Ttavilonapi(QObject* owner) : QObject(owner) {
     UnrarDir = programDir + QStringLiteral("unrar/");
     CompressedDir = GetOptionString(InterfaceSection, QStringLiteral("CompressedDirectory"));
     UncompressedDir = GetOptionString(InterfaceSection, QStringLiteral("UncompressedDirectory"));
+
+    // The file-host account's settings; the cookie handler is hooked by the account code.
+    HttpCli = new THttpCli(this);
+    HttpCli->RequestVer = QStringLiteral("1.0");
+    HttpCli->Agent = QStringLiteral("Mozilla/4.0 (compatible; ICS)");
+    HttpCli->Accept = QStringLiteral("image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*");
+    HttpCli->ContentTypePost = QStringLiteral("application/x-www-form-urlencoded");
+    HttpCli->FollowRelocation = true;
+    HttpCli->LocationChangeMaxCount = 5;
+    HttpCli->LocalAddr = QStringLiteral("0.0.0.0");
+    HttpCli->ProxyPort = QStringLiteral("80");
+    HttpCli->ServerAuth = THttpAuth::None;
+    HttpCli->ProxyAuth = THttpAuth::None;
+    MPHTTP = new TMultipartHttpDownloader(this);
 }
 
 Ttavilonapi::~Ttavilonapi() {

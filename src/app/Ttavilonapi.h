@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+class THttpCli;
+class TMultipartHttpDownloader;
+
 // The data module: lives for the whole run and holds the working directories and the
 // components the subsystems share. Its operations of the other subsystems are implemented in
 // their own folders.
@@ -27,6 +30,11 @@ public:
 
     // The value of the file host's "user" cookie; empty means not logged in.
     QString UserCookie;
+
+    // The shared HTTP client (the catalogue's plain GET, the file-host login); a child of this.
+    THttpCli* HttpCli = nullptr;
+    // The one multipart downloader, lent to every playback's volume downloader; a child of this.
+    TMultipartHttpDownloader* MPHTTP = nullptr;
 
     // Creates ImagesDir, CompressedDir and UncompressedDir, in that order. Raises "Unable to
     // create directory" for an empty one; other failures are met later by what writes there.
