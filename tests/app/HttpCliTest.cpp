@@ -312,7 +312,7 @@ TEST_F(HttpCliTest, AbortRaisesRequestDoneAlsoWhenIdle) {
     EXPECT_EQ(log.doneCount, 1);
     EXPECT_EQ(log.doneCode, 0);
 
-    server_.SetStall(1000, 5000, 1);
+    server_.AddStall(1000, 5000, 1);
     client.URL = Url("/files/file.bin");
     client.GetASync();
     ASSERT_TRUE(WaitUntil([&] { return log.data.size() >= 1000; }));
@@ -374,7 +374,7 @@ TEST_F(HttpCliTest, HandlersMayRestartAbortOrDestroyClientsFromAnyEvent) {
     // One client destroys another from inside a synchronous request's nested loop.
     {
         auto* victim = new THttpCli;
-        server_.SetStall(100, 3000, 1);
+        server_.AddStall(100, 3000, 1);
         victim->URL = Url("/files/file.bin");
         int victimDone = 0;
         victim->SetOnRequestDone([&](THttpCli*, int) { ++victimDone; });
@@ -391,7 +391,7 @@ TEST_F(HttpCliTest, HandlersMayRestartAbortOrDestroyClientsFromAnyEvent) {
 }
 
 TEST_F(HttpCliTest, BusyClientRefusesASecondRequest) {
-    server_.SetStall(10, 2000, 1);
+    server_.AddStall(10, 2000, 1);
     THttpCli client;
     client.URL = Url("/files/file.bin");
     client.GetASync();

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <httplib.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@ namespace {
 
 // Bytes read from disk and handed to the socket in one step.
 constexpr int64_t FileChunk = 64 * 1024;
+// Pending connections the listening socket holds.
+constexpr int ListenBacklog = 1024;
 // Sleeps are cut into slices this long, so Stop ends them quickly.
 constexpr int64_t SleepSliceMs = 20;
 
@@ -66,17 +69,28 @@ void TTestHttpServer::Start(const std::string& address, int port) {
     server_->new_task_queue = [threads] {
         return new httplib::ThreadPool(threads);
     };
-    server_->set_keep_alive_timeout(1);
+    // One request per connection: an idle kept-alive connection would hold a worker.
+    server_->set_keep_alive_max_count(1);
     server_->set_payload_max_length(16 * 1024 * 1024);
     auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         Handle(request, response);
     };
     server_->Get(".*", handler);
     server_->Post(".*", handler);
+    // httplib listens with a backlog of 5, so a burst of parallel connects overflows it and
+    // the dropped SYNs come back only after a second; the backlog is raised once bound.
+    int listenSocket = -1;
+    server_->set_socket_options([&listenSocket](int socket) {
+        int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        listenSocket = socket;
+    });
     port_ = port == 0 ? server_->bind_to_any_port(address)
                       : (server_->bind_to_port(address, port) ? port : -1);
     if (port_ <= 0)
         throw std::runtime_error("test HTTP server: cannot listen on " + address);
+    if (listenSocket >= 0)
+        ::listen(listenSocket, ListenBacklog);
     thread_ = std::thread([this] { server_->listen_after_bind(); });
     // The socket listens already; waiting for the loop keeps an early Stop from racing it.
     while (!server_->is_running())
@@ -135,8 +149,9 @@ void TTestHttpServer::SetRateLimit(int64_t bytesPerSecond) {
     rate_ = bytesPerSecond;
 }
 
-void TTestHttpServer::SetCutAfter(int64_t afterBytes, int count) {
+void TTestHttpServer::SetCutAfter(int64_t afterBytes, int count, int64_t rangeStart) {
     std::lock_guard lock(mutex_);
+    cutRangeStart_ = rangeStart;
     cutAfter_ = afterBytes;
     cutCount_ = count;
 }
@@ -147,11 +162,9 @@ void TTestHttpServer::SetRandomCuts(double probability, uint32_t seed) {
     randomState_ = seed ? seed : 1;
 }
 
-void TTestHttpServer::SetStall(int64_t afterBytes, int stallMs, int count) {
+void TTestHttpServer::AddStall(int64_t afterBytes, int stallMs, int count, int64_t rangeStart) {
     std::lock_guard lock(mutex_);
-    stallAfter_ = afterBytes;
-    stallMs_ = stallMs;
-    stallCount_ = count;
+    stalls_.push_back(TStall{afterBytes, stallMs, count, rangeStart});
 }
 
 void TTestHttpServer::SetFailFirst(int count, int status) {
@@ -272,7 +285,8 @@ bool TTestHttpServer::ServeFileAnswer(const std::string& diskPath, const httplib
         }
         const int64_t length = last - first + 1;
         rate = rate_;
-        if (cutCount_ > 0 && length > cutAfter_) {
+        if (cutCount_ > 0 && length > cutAfter_ &&
+            (cutRangeStart_ < 0 || (ranged && first == cutRangeStart_))) {
             --cutCount_;
             cutAt = cutAfter_;
         } else if (randomCut_ > 0 && length > 1) {
@@ -285,10 +299,14 @@ bool TTestHttpServer::ServeFileAnswer(const std::string& diskPath, const httplib
                                          static_cast<uint32_t>(std::min<int64_t>(length, 1 << 30)));
             }
         }
-        if (stallCount_ > 0 && length > stallAfter_) {
-            --stallCount_;
-            stallAt = stallAfter_;
-            stallMs = stallMs_;
+        for (TStall& stall : stalls_) {
+            if (stall.count > 0 && length > stall.afterBytes &&
+                (stall.rangeStart < 0 || (ranged && first == stall.rangeStart))) {
+                --stall.count;
+                stallAt = stall.afterBytes;
+                stallMs = stall.stallMs;
+                break;
+            }
         }
     }
     const int64_t length = size == 0 ? 0 : last - first + 1;

@@ -74,13 +74,14 @@ public:
     // Every file answer is paced to at most bytesPerSecond (0: no cap).
     void SetRateLimit(int64_t bytesPerSecond);
     // The next `count` file answers are cut off (connection closed) after `afterBytes` bytes of
-    // body.
-    void SetCutAfter(int64_t afterBytes, int count);
+    // body; with rangeStart >= 0 only ranged answers starting at that byte count.
+    void SetCutAfter(int64_t afterBytes, int count, int64_t rangeStart = -1);
     // Each file answer is cut off with probability `probability` at a random point of its body.
     void SetRandomCuts(double probability, uint32_t seed = 1);
-    // The next `count` file answers stop sending for `stallMs` after `afterBytes` bytes, then
-    // are cut off.
-    void SetStall(int64_t afterBytes, int stallMs, int count);
+    // Adds a stall: the next `count` file answers (with rangeStart >= 0: ranged answers starting
+    // at that byte) stop sending for `stallMs` after `afterBytes` bytes, then are cut off.
+    // Several stalls may be pending at once; the first that matches an answer applies.
+    void AddStall(int64_t afterBytes, int stallMs, int count, int64_t rangeStart = -1);
     // The next `count` requests, of any kind, are answered with `status`.
     void SetFailFirst(int count, int status = 503);
 
@@ -119,11 +120,16 @@ private:
     int64_t rate_ = 0;
     int64_t cutAfter_ = 0;
     int cutCount_ = 0;
+    int64_t cutRangeStart_ = -1;
     double randomCut_ = 0;
     uint32_t randomState_ = 1;
-    int64_t stallAfter_ = 0;
-    int stallMs_ = 0;
-    int stallCount_ = 0;
+    struct TStall {
+        int64_t afterBytes;
+        int stallMs;
+        int count;
+        int64_t rangeStart;
+    };
+    std::vector<TStall> stalls_;
     int failCount_ = 0;
     int failStatus_ = 503;
     std::atomic<int> cuts_{0};

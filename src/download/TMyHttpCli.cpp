@@ -1,0 +1,10 @@
+#include "download/TMyHttpCli.h"
+
+void TMyHttpCli::GetASync() {
+    activity_.start();
+    if (emptyRange_) {
+        MarkStarted();
+        return;
+    }
+    THttpCli::GetASync();
+}
