@@ -136,6 +136,7 @@ QImage Poster(const QString& id, const Info& info) {
     p.setFont(font);
     p.drawText(QRect(0, 14, PosterWidth, 24), Qt::AlignCenter, info.year);
     p.setPen(QPen(QColor(255, 255, 255, 60), 2));
+    p.setBrush(Qt::NoBrush);
     p.drawRect(QRect(6, 6, PosterWidth - 12, PosterHeight - 12));
     return image;
 }

@@ -71,6 +71,9 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint)
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("tavilon"));
     CreateControls();
+    // The whole screen, also where no window manager maximises it.
+    if (const QScreen* display = QGuiApplication::primaryScreen())
+        setGeometry(display->geometry());
     // As with every creation handler, a failure is reported and the window still comes up.
     RunReportingErrors([this] { FormCreate(); });
 }
