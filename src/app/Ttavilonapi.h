@@ -43,6 +43,10 @@ public:
     // Catalogue (src/catalogue/). Derives a display title from the file name of a video being
     // played; appends "file:", "quality:" and "lang:" lines to `lines`.
     void ParseReleaseName(const QString& filePath, QStringList& lines, QString& title) const;
+    // Replaces `lines` with the record lines of video `videoId`: a synchronous GET of
+    // "DefaultServer" + "?id=" + the id through HttpCli (events keep being served meanwhile).
+    // A failed request raises its error; an empty body gives no lines.
+    void GetVideoLinks(qint64 videoId, QStringList& lines);
 };
 
 // The single data module, or nullptr before start-up created it.
