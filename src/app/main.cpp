@@ -3,14 +3,17 @@
 #include "app/TApplication.h"
 #include "app/TGuiInteraction.h"
 #include "browse/TMainForm.h"
+#include "catalogue/CatalogueInterface.h"
 #include "platform/TerminationSignals.h"
 
 #include <optional>
 
 int main(int argc, char* argv[]) {
-    // The settings sections and their defaults exist before the application object.
+    // The catalogue interface, the settings sections and their defaults exist before the
+    // application object.
     std::optional<QString> startError;
     try {
+        RegisterCatalogueInterface();
         RegisterOptionDefaults();
     } catch (const Exception& e) {
         startError = e.Message();
