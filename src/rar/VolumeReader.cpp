@@ -848,6 +848,12 @@ Status VolumeReader::ParseRar5File(const std::vector<std::uint8_t>& h, std::size
             }
             if (r.ok && t)
                 mtime = t;
+        } else if (rtype == 0x04) {
+            // An older version of a file of the same name: shown as "name;N".
+            r.VInt();
+            std::uint64_t version = r.VInt();
+            if (r.ok && version > 0)
+                e.name += ";" + std::to_string(version);
         } else if (rtype == 0x05) {
             std::uint64_t redir = r.VInt();
             if (r.ok && redir >= 1 && redir <= 3)
