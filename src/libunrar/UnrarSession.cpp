@@ -144,9 +144,10 @@ int UnrarSession::OpenVolume(const std::string& path, bool first) {
         reader->SetPassword(password_);
         s = reader->ReadArchiveHeader();
     }
+    // A complete file that still "needs more": without a marker it is no archive at all,
+    // after one it is cut short.
     if (s == rar::Status::NeedMore)
-        return reader->Archive().markerOffset == 0 && source->Size() < 7 ? ERAR_BAD_ARCHIVE
-                                                                         : ERAR_BAD_DATA;
+        return reader->Position() == 0 ? ERAR_BAD_ARCHIVE : ERAR_BAD_DATA;
     if (s != rar::Status::Ok)
         return StatusCode(s);
     if (first)
