@@ -16,6 +16,9 @@ constexpr long ReceiveBufferSize = 128 * 1024;
 // A relocation's body is read and dropped up to this size, so the connection can be reused;
 // a longer one ends the hop at once.
 constexpr int64_t MaxDiscardedRelocationBody = 64 * 1024;
+// Body bytes held for delivery before the transfer is paused until they are delivered, so a
+// fast connection never piles up data in memory.
+constexpr size_t MaxBufferedBody = 512 * 1024;
 // A synchronous request looks at the application's state this often while it waits.
 constexpr int SyncWaitSliceMs = 1000;
 // Exit codes of the synchronous wait's event loop: ours, and anything else (the application's
@@ -141,6 +144,7 @@ void THttpCli::StartRequest(TMethod method) {
 void THttpCli::SendHop() {
     ++generation_;
     hop_ = THop{};
+    received_.clear();
     if (!easy_)
         easy_ = curl_easy_init();
     else
@@ -254,7 +258,11 @@ size_t THttpCli::WriteCallback(char* buffer, size_t size, size_t count, void* us
         hop.discarded += static_cast<int64_t>(length);
         return hop.discarded > MaxDiscardedRelocationBody ? 0 : length;
     }
-    hop.data.append(buffer, static_cast<qsizetype>(length));
+    if (self->received_.size() >= MaxBufferedBody) {
+        hop.paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    self->received_.insert(self->received_.end(), buffer, buffer + length);
     self->RequestPending();
     return length;
 }
@@ -331,18 +339,35 @@ void THttpCli::CurlDeliver() {
         if (overtaken())
             return;
     }
-    if (!hop_.data.isEmpty()) {
-        QByteArray block;
-        block.swap(hop_.data);
-        rcvdCount_ += block.size();
+    if (!received_.empty()) {
+        // A delivery nested in a handler of an outer one gets a buffer of its own: the outer
+        // handler is still reading its block.
+        std::vector<char> nested;
+        std::vector<char>& block = deliveryDepth_ == 0 ? delivering_ : nested;
+        block.swap(received_);
+        rcvdCount_ += static_cast<int64_t>(block.size());
         if (RcvdStream)
-            RcvdStream->write(block);
+            RcvdStream->write(block.data(), static_cast<qint64>(block.size()));
+        ++deliveryDepth_;
         if (onDocData_)
-            onDocData_(this, block.constData(), block.size());
+            onDocData_(this, block.data(), static_cast<int64_t>(block.size()));
+        if (!self)
+            return;
+        --deliveryDepth_;
+        block.clear();
+        if (!busy_ && deliveryDepth_ == 0)
+            std::vector<char>().swap(delivering_);
         if (overtaken())
             return;
     }
-    if (hop_.ended && hop_.data.isEmpty())
+    if (hop_.paused) {
+        hop_.paused = false;
+        // May call the write callback at once with what curl held back; that delivery is
+        // queued like any other.
+        curl_easy_pause(easy_, CURLPAUSE_CONT);
+        return;
+    }
+    if (hop_.ended && received_.empty())
         HopEnded(hop_.result);
 }
 
@@ -392,6 +417,21 @@ void THttpCli::HopEnded(CURLcode result) {
     Finish(result == CURLE_OK ? 0 : static_cast<int>(result));
 }
 
+// An idle client keeps no buffers and no easy handle (its connection stays in the multi
+// handle's cache), so thousands of finished range clients cost little.
+void THttpCli::ReleaseTransfer() {
+    if (easy_) {
+        TCurlMulti::Instance().Remove(easy_);
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
+    curl_slist_free_all(headers_);
+    headers_ = nullptr;
+    std::vector<char>().swap(received_);
+    if (deliveryDepth_ == 0)
+        std::vector<char>().swap(delivering_);
+}
+
 void THttpCli::DetachEasy() {
     if (easy_)
         TCurlMulti::Instance().Remove(easy_);
@@ -401,6 +441,7 @@ void THttpCli::Finish(int errorCode) {
     busy_ = false;
     ++generation_;
     hop_ = THop{};
+    ReleaseTransfer();
     finishedRequestId_ = requestId_;
     lastErrorCode_ = errorCode;
     if (syncLoop_)

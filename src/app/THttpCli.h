@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QEventLoop;
 class QIODevice;
@@ -142,7 +143,8 @@ private:
         bool headerDelivered = false;
         bool relocating = false;
         int64_t discarded = 0;
-        QByteArray data;
+        // The write callback paused the transfer: the body waits in curl until delivered.
+        bool paused = false;
         bool ended = false;
         CURLcode result = CURLE_OK;
     };
@@ -159,6 +161,7 @@ private:
     void HopEnded(CURLcode result);
     void Finish(int errorCode);
     void DetachEasy();
+    void ReleaseTransfer();
     void Synchronous(TMethod method);
 
     CURL* easy_ = nullptr;
@@ -179,6 +182,11 @@ private:
     QEventLoop* syncLoop_ = nullptr;
     QString transportError_;
     THop hop_;
+    // Body bytes recorded by the write callback and not delivered yet; and the buffer of the
+    // delivery in progress. Both keep their capacity, so a transfer reuses two buffers.
+    std::vector<char> received_;
+    std::vector<char> delivering_;
+    int deliveryDepth_ = 0;
     QByteArray requestUrl_;
     char curlError_[CURL_ERROR_SIZE] = {};
 
