@@ -40,6 +40,9 @@ Ttavilonapi::Ttavilonapi(QObject* owner) : QObject(owner) {
     HttpCli->ProxyPort = QStringLiteral("80");
     HttpCli->ServerAuth = THttpAuth::None;
     HttpCli->ProxyAuth = THttpAuth::None;
+    HttpCli->SetOnCookie([this](THttpCli* sender, const QString& data, bool& accept) {
+        HttpCliCookie(sender, data, accept);
+    });
     MPHTTP = new TMultipartHttpDownloader(this);
 }
 

@@ -31,6 +31,18 @@ public:
     // The value of the file host's "user" cookie; empty means not logged in.
     QString UserCookie;
 
+    // File-host account (src/filehost/). Login posts the account of the settings and answers
+    // IsLoggedIn; a login that starts while another waits on HttpCli joins it.
+    bool Login();
+    bool IsLoggedIn() const;
+    void Logout();
+    // The account's download URL for a file-host link ("d=<id>"), or empty text.
+    QString DownloadUrlFromLink(const QString& link) const;
+    // HttpCli's cookie handler: keeps the value of a "user=<value>;" cookie line.
+    void HttpCliCookie(THttpCli* sender, const QString& data, bool& accept);
+    // Volume downloader (src/download/): the name's extension is that of a playable video.
+    static bool IsVideoFile(const QString& fileName);
+
     // The shared HTTP client (the catalogue's plain GET, the file-host login); a child of this.
     THttpCli* HttpCli = nullptr;
     // The one multipart downloader, lent to every playback's volume downloader; a child of this.

@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <fcntl.h>
 #include <httplib.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -23,7 +25,9 @@ constexpr size_t kMaxFormBody = 1024 * 1024;
 // Most positions answered by one link check.
 constexpr size_t kMaxLinkCheckPositions = 10000;
 constexpr size_t kKeepAliveRequests = 1000;
-constexpr time_t kKeepAliveSeconds = 5;
+constexpr auto kStopRetry = std::chrono::milliseconds(10);
+// Also how long a stop waits for idle connections to end.
+constexpr time_t kKeepAliveSeconds = 2;
 // How long the login cookie is meant to last.
 constexpr char kCookieAttributes[] = "; expires=Fri, 31-Dec-2038 23:59:59 GMT; path=/";
 
@@ -72,6 +76,11 @@ FileHostServer::FileHostServer(FileHostStore& store, ServeOptions options)
     server_->set_keep_alive_max_count(kKeepAliveRequests);
     server_->set_keep_alive_timeout(kKeepAliveSeconds);
     server_->set_payload_max_length(kMaxFormBody);
+    if (options_.log)
+        server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
+            std::fprintf(stderr, "%s %s %s -> %d\n", request.remote_addr.c_str(),
+                         request.method.c_str(), request.target.c_str(), response.status);
+        });
     Routes();
 }
 
@@ -87,7 +96,9 @@ bool FileHostServer::Bind() {
 }
 
 void FileHostServer::Run() {
-    server_->listen_after_bind();
+    if (!stopping_)
+        server_->listen_after_bind();
+    running_ = false;
 }
 
 void FileHostServer::Stop() {
@@ -96,7 +107,12 @@ void FileHostServer::Stop() {
         stopping_ = true;
     }
     stopSignal_.notify_all();
-    server_->stop();
+    // A stop that comes before the accept loop runs is lost by the library; repeat it until
+    // Run has returned.
+    while (running_) {
+        server_->stop();
+        std::this_thread::sleep_for(kStopRetry);
+    }
 }
 
 bool FileHostServer::SleepUntil(std::chrono::steady_clock::time_point deadline) {

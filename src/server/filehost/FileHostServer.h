@@ -27,6 +27,7 @@ struct ServeOptions {
     int stallCount = 0;    // the first N ranged file answers stop halfway through...
     int stallSeconds = 30; // ...and hang that long before the connection is closed
     int threads = 96;      // worker threads: one per open connection
+    bool log = false;      // one line per request on standard error
 };
 
 // The file host's web site on cpp-httplib:
@@ -42,7 +43,7 @@ public:
     // Binds the address; false when it is taken. Port 0 picks a free port.
     bool Bind();
     int Port() const { return port_; }
-    // Serves until Stop.
+    // Serves until Stop. Runs once.
     void Run();
     // Callable from any thread; wakes stalled answers too.
     void Stop();
@@ -55,6 +56,7 @@ private:
     std::atomic<uint64_t> fileAnswers_{0};
     std::atomic<int> stallsLeft_{0};
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> running_{true}; // until Run returns
     std::mutex stopMutex_;
     std::condition_variable stopSignal_;
 

@@ -32,56 +32,50 @@ std::string PercentDecode(std::string_view text) {
     return bytes;
 }
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            text.push_back(c);
-        } else {
-            text.push_back(static_cast<char>(0xC0 | (b >> 6)));
-            text.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-        }
+} // namespace
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at`, or 0 when none starts there.
+size_t Utf8SequenceAt(std::string_view bytes, size_t at) {
+    const auto b = static_cast<unsigned char>(bytes[at]);
+    if (b < 0x80)
+        return 1;
+    size_t length;
+    unsigned codePoint;
+    if ((b & 0xE0) == 0xC0) {
+        length = 2;
+        codePoint = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+        length = 3;
+        codePoint = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+        length = 4;
+        codePoint = b & 0x07;
+    } else {
+        return 0;
     }
-    return text;
+    if (at + length > bytes.size())
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(bytes[at + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    static constexpr unsigned kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (codePoint < kSmallest[length] || codePoint > 0x10FFFF ||
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+        return 0;
+    return length;
 }
 
 } // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        int length;
-        unsigned codePoint;
-        if ((b & 0xE0) == 0xC0) {
-            length = 2;
-            codePoint = b & 0x1F;
-        } else if ((b & 0xF0) == 0xE0) {
-            length = 3;
-            codePoint = b & 0x0F;
-        } else if ((b & 0xF8) == 0xF0) {
-            length = 4;
-            codePoint = b & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > bytes.size())
-            return false;
-        for (int k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        static constexpr unsigned kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < kSmallest[length] || codePoint > 0x10FFFF ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t length = Utf8SequenceAt(bytes, i);
+        if (length == 0)
             return false;
         i += length;
     }
@@ -90,9 +84,21 @@ bool IsValidUtf8(std::string_view bytes) {
 
 std::string DecodeFormValue(std::string_view text) {
     const std::string bytes = PercentDecode(text);
-    if (IsValidUtf8(bytes))
-        return bytes;
-    return Latin1ToUtf8(bytes);
+    std::string decoded;
+    decoded.reserve(bytes.size() * 2);
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t length = Utf8SequenceAt(bytes, i);
+        if (length > 0) {
+            decoded.append(bytes, i, length);
+            i += length;
+            continue;
+        }
+        // Not UTF-8 here: the byte is a Latin-1 character.
+        const auto b = static_cast<unsigned char>(bytes[i++]);
+        decoded.push_back(static_cast<char>(0xC0 | (b >> 6)));
+        decoded.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
+    return decoded;
 }
 
 std::vector<FormField> ParseForm(std::string_view body) {

@@ -10,9 +10,10 @@ namespace filehost {
 // One decoded field of an application/x-www-form-urlencoded body.
 using FormField = std::pair<std::string, std::string>;
 
-// Decodes one form value: "+" is a blank and "%XX" a byte. The bytes are taken as UTF-8 when
-// they form valid UTF-8 and as Latin-1 otherwise, so that a client that encodes characters up
-// to 255 as single bytes and the rest as UTF-8 is understood either way. The result is UTF-8.
+// Decodes one form value: "+" is a blank and "%XX" a byte. Each well-formed UTF-8 sequence of
+// the bytes is taken as UTF-8 and every other byte as a Latin-1 character, so that a client
+// that encodes characters up to 255 as single bytes and the rest as UTF-8 is understood, also
+// when one value mixes both. The result is UTF-8.
 // A "%" not followed by two hex digits stays as it is.
 std::string DecodeFormValue(std::string_view text);
 

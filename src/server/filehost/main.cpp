@@ -36,6 +36,7 @@ const char kServeUsage[] =
     "  --files-url URL        base address downloads relocate to: the file of id I named N\n"
     "                         is expected at URL/I/N (the layout of DIR/files)\n"
     "  --threads N            worker threads, one per open connection (default 96)\n"
+    "  --log                  one line per request on standard error\n"
     "Test options, off by default:\n"
     "  --rate-limit BYTES     bytes per second and connection\n"
     "  --reset-share FRACTION that share of file answers is cut off halfway through the body\n"
@@ -138,7 +139,7 @@ int Serve(int argc, char** argv) {
         Parse(argc, argv,
               {"--listen", "--store", "--files-url", "--threads", "--rate-limit", "--reset-share",
                "--stall-count", "--stall-seconds"},
-              {});
+              {"--log"});
     if (arguments.help) {
         std::cout << kServeUsage;
         return 0;
@@ -153,6 +154,7 @@ int Serve(int argc, char** argv) {
     options.host = listen.substr(0, colon);
     options.port = static_cast<int>(ToInteger(listen.substr(colon + 1), "the port", 0, 65535));
     options.filesUrl = arguments.Get("--files-url");
+    options.log = arguments.Has("--log");
     if (!options.filesUrl.empty() && options.filesUrl.rfind("http://", 0) != 0 &&
         options.filesUrl.rfind("https://", 0) != 0)
         throw UsageError("--files-url needs an http:// or https:// address");

@@ -48,6 +48,8 @@ public:
         : store_(store.isEmpty() ? MakeTempDir(QStringLiteral("filehost-store")) : store) {
         QStringList arguments{QStringLiteral("serve"), QStringLiteral("--listen"),
                               QStringLiteral("127.0.0.1:0"), QStringLiteral("--store"), store_};
+        if (qEnvironmentVariableIsSet("TAVILON_FILEHOST_LOG"))
+            arguments << QStringLiteral("--log");
         arguments += serveOptions;
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(FileHostProgram(), arguments);
