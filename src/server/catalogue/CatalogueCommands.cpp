@@ -171,6 +171,7 @@ int ServeCommand(const QStringList& arguments) {
     httplib::Server server;
     server.set_payload_max_length(static_cast<size_t>(TCatalogueService::MaxRequestBytes));
     server.set_keep_alive_max_count(KeepAliveRequests);
+    server.set_tcp_nodelay(true);
     const std::string path = catalogue::EndpointPath.toStdString();
     const auto send = [](httplib::Response& response, const THttpReply& reply) {
         response.status = reply.Status;
