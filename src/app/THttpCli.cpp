@@ -19,6 +19,8 @@ constexpr int64_t MaxDiscardedRelocationBody = 64 * 1024;
 // Body bytes held for delivery before the transfer is paused until they are delivered, so a
 // fast connection never piles up data in memory.
 constexpr size_t MaxBufferedBody = 512 * 1024;
+// The most header bytes of one answer we keep; a longer header ends the request.
+constexpr qsizetype MaxHeaderBytes = 256 * 1024;
 // A synchronous request looks at the application's state this often while it waits.
 constexpr int SyncWaitSliceMs = 1000;
 // Exit codes of the synchronous wait's event loop: ours, and anything else (the application's
@@ -228,6 +230,9 @@ size_t THttpCli::HeaderCallback(char* buffer, size_t size, size_t count, void* u
         return length;
     }
     if (!line.isEmpty()) {
+        hop.headerBytes += line.size();
+        if (hop.headerBytes > MaxHeaderBytes)
+            return 0;
         if (!hop.headerLines.isEmpty())
             hop.headerLines.append(line);
         return length;

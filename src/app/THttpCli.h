@@ -139,6 +139,7 @@ private:
     // What the curl callbacks of the current hop recorded, delivered after curl returns.
     struct THop {
         QList<QByteArray> headerLines;
+        qsizetype headerBytes = 0;
         bool headerComplete = false;
         bool headerDelivered = false;
         bool relocating = false;

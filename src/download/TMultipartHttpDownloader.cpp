@@ -157,6 +157,7 @@ void TMultipartHttpDownloader::FirstRequestDone(TMyHttpCli* part, int errorCode)
 // resource shorter than about PartCount * PartCount bytes) an even split, whose first
 // ContentLength mod PartCount ranges hold one byte more and whose trailing ranges may be empty.
 void TMultipartHttpDownloader::Split() {
+    PartCount = std::clamp(PartCount, MinPartCount, MaxPartCount);
     const int count = PartCount;
     const int64_t length = contentLength_;
     const int64_t segSize = length / count;

@@ -51,6 +51,9 @@ public:
     static constexpr int ErrorWriteFailed = 1103;
     // The fewest parts Start accepts: the split starts parts 0 to 9.
     static constexpr int MinPartCount = 10;
+    // The most parts a split makes (64 GiB in ranges of 1 MiB); a larger PartCount, which a
+    // header handler may derive from a length the server sent, is lowered to this.
+    static constexpr int MaxPartCount = 65536;
 
     explicit TMultipartHttpDownloader(QObject* owner = nullptr);
     ~TMultipartHttpDownloader() override;
