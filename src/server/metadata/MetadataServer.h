@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/metadata/MetadataHttpServer.h"
 #include "server/metadata/MetadataLibrary.h"
 
 #include <httplib.h>
@@ -28,5 +29,5 @@ private:
 
     MetadataLibrary library_;
     std::string publicUrl_;
-    httplib::Server http_;
+    MetadataHttpServer http_;
 };

@@ -41,3 +41,25 @@ TEST(MetadataPages, EscapeTheTextsTheyShow) {
 }
 
 } // namespace
+
+#include "server/metadata/MetadataHttpServer.h"
+
+namespace {
+
+TEST(MetadataRequestLine, ReadsEveryQuestionMarkAfterTheFirstAsPartOfTheQuery) {
+    const struct {
+        const char* line;
+        const char* read;
+    } cases[] = {
+        {"GET /find?q=What?+Now;mx=20;tt=on HTTP/1.0\r\n",
+         "GET /find?q=What%3F+Now;mx=20;tt=on HTTP/1.0\r\n"},
+        {"GET /find?q=a??b HTTP/1.1\r\n", "GET /find?q=a%3F%3Fb HTTP/1.1\r\n"},
+        {"GET /title/tt1/ HTTP/1.0\r\n", "GET /title/tt1/ HTTP/1.0\r\n"},
+        {"GET /find?q=x HTTP/1.0?\r\n", "GET /find?q=x HTTP/1.0?\r\n"}, // only the target
+        {"GARBAGE", "GARBAGE"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MetadataHttpServer::EscapeExtraQuestionMarks(c.line), c.read) << c.line;
+}
+
+} // namespace

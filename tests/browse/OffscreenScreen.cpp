@@ -1,0 +1,15 @@
+// The browser's window tests run on an offscreen screen of 1280x1024, the size the grid's
+// numbers are known for. Set before the test main creates the application object.
+#include <QByteArray>
+#include <cstdlib>
+
+namespace {
+
+const bool screenChosen = [] {
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" TAVILON_SOURCE_DIR
+                                   "/tests/browse/offscreen-1280x1024.json");
+    return true;
+}();
+
+} // namespace
