@@ -1,6 +1,8 @@
 // tavilon-metadata: serves title pages with posters and a title search from a folder.
 #include "server/metadata/MetadataServer.h"
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -11,6 +13,7 @@
 namespace {
 
 constexpr const char* DefaultListen = "127.0.0.1:8182";
+constexpr std::chrono::milliseconds StopRetry(20);
 
 constexpr const char* Usage =
     "Usage: tavilon-metadata [--listen ADDRESS:PORT] [--public-url URL] --dir DIR\n"
@@ -113,17 +116,22 @@ int main(int argc, char* argv[]) {
     const int bound = server.Bind(host, port);
     if (bound <= 0)
         return Fail("cannot listen on " + listen);
+    // A stop signal may come before serving has begun, when stopping the server does nothing
+    // yet: keep asking until serving has ended.
+    std::atomic<bool> serving{true};
     std::thread stopper([&] {
         int received = 0;
         sigwait(&stopSignals, &received);
-        server.Stop();
+        while (serving) {
+            server.Stop();
+            std::this_thread::sleep_for(StopRetry);
+        }
     });
     std::cout << "tavilon-metadata: listening on " << host << ":" << bound << std::endl;
     const bool served = server.Run();
-    if (!served) {
-        // Serving ended without a stop signal: wake the waiting thread so it can be joined.
-        pthread_kill(stopper.native_handle(), SIGTERM);
-    }
+    serving = false;
+    // Serving may also have ended without a stop signal: wake the waiting thread.
+    pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
     return served ? 0 : 1;
 }
