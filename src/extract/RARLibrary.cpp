@@ -16,6 +16,18 @@ namespace {
 
 // The bare library name; QLibrary adds the platform's prefix and suffix (libunrar.so).
 const char kLibraryName[] = "unrar";
+
+// The library's file name in a folder. Spelt out: beside the client there is also the
+// extractor's folder "unrar", which QLibrary would try first for the bare name.
+QString LibraryFileName() {
+#if defined(Q_OS_WIN)
+    return QStringLiteral("%1.dll").arg(QLatin1String(kLibraryName));
+#elif defined(Q_OS_MACOS)
+    return QStringLiteral("lib%1.dylib").arg(QLatin1String(kLibraryName));
+#else
+    return QStringLiteral("lib%1.so").arg(QLatin1String(kLibraryName));
+#endif
+}
 // Bytes of a program's header read to tell its type.
 constexpr qint64 kExecutableHeaderSize = 4;
 
@@ -45,7 +57,7 @@ void LoadRARLibrary() {
         return;
     const QString folder =
         s.folder.isEmpty() ? QCoreApplication::applicationDirPath() : s.folder;
-    auto lib = std::make_unique<QLibrary>(QDir(folder).filePath(QString::fromLatin1(kLibraryName)));
+    auto lib = std::make_unique<QLibrary>(QDir(folder).filePath(LibraryFileName()));
     if (folder.isEmpty() || !lib->load()) {
         lib = std::make_unique<QLibrary>(QString::fromLatin1(kLibraryName));
         if (!lib->load())

@@ -138,6 +138,15 @@ int UnrarSession::OpenVolume(const std::string& path, bool first) {
     auto reader = std::make_unique<rar::VolumeReader>(*source);
     reader->SetPassword(password_);
     rar::Status s = reader->ReadArchiveHeader();
+    if (s == rar::Status::PasswordRequired && first && callback_ == nullptr) {
+        firstArchive_ = reader->Archive();
+        firstArchive_.headersEncrypted = true;
+        source_ = std::move(source);
+        reader_ = std::move(reader);
+        volumePath_ = path;
+        passwordPending_ = true;
+        return ERAR_SUCCESS;
+    }
     if (s == rar::Status::PasswordRequired) {
         if (!AskPassword())
             return ERAR_MISSING_PASSWORD;
@@ -261,7 +270,26 @@ int UnrarSession::NextEntry() {
     }
 }
 
+int UnrarSession::ReadPendingHeaders() {
+    if (!passwordSet_ && !AskPassword())
+        return ERAR_MISSING_PASSWORD;
+    reader_->SetPassword(password_);
+    rar::Status s = reader_->ReadArchiveHeader();
+    if (s == rar::Status::NeedMore)
+        return ERAR_BAD_DATA;
+    if (s != rar::Status::Ok)
+        return StatusCode(s);
+    passwordPending_ = false;
+    firstArchive_ = reader_->Archive();
+    return ERAR_SUCCESS;
+}
+
 int UnrarSession::ReadHeader(RARHeaderDataEx& d) {
+    if (passwordPending_) {
+        int r = ReadPendingHeaders();
+        if (r != ERAR_SUCCESS)
+            return r;
+    }
     if (haveCurrent_) {
         haveCurrent_ = false;
         int r = SkipCurrent();

@@ -39,6 +39,7 @@ public:
 
 private:
     int OpenVolume(const std::string& path, bool first);
+    int ReadPendingHeaders();
     int NextEntry();
     int SkipCurrent();
     int ChangeVolume();
@@ -62,6 +63,9 @@ private:
     rar::ArchiveInfo firstArchive_;
     rar::Entry current_;
     bool haveCurrent_ = false;
+    // Encrypted headers and no way to ask at open: the password is asked for through the
+    // callback registered afterwards, at the first header read (as older libraries did).
+    bool passwordPending_ = false;
     bool lastSplitAfter_ = false;
 
     struct CachedKeys {

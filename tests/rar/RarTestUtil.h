@@ -167,9 +167,14 @@ inline void PutVInt(Bytes& b, std::uint64_t v) {
 inline Bytes Rar5Block(const Bytes& body) {
     Bytes size;
     PutVInt(size, body.size());
-    Bytes h(4, 0);
-    h.insert(h.end(), size.begin(), size.end());
-    h.insert(h.end(), body.begin(), body.end());
+    Bytes h;
+    h.reserve(4 + size.size() + body.size());
+    for (int i = 0; i < 4; ++i)
+        h.push_back(0);
+    for (std::uint8_t b : size)
+        h.push_back(b);
+    for (std::uint8_t b : body)
+        h.push_back(b);
     const std::uint32_t crc = rar::Crc32(0, h.data() + 4, h.size() - 4);
     for (int i = 0; i < 4; ++i)
         h[i] = static_cast<std::uint8_t>(crc >> (8 * i));
