@@ -15,6 +15,9 @@ std::atomic<int> connectionCounter{0};
 
 // Milliseconds SQLite waits for a lock another connection holds.
 constexpr int SQLiteBusyTimeoutMs = 10000;
+// Page cache of one SQLite connection, and how much of the file it maps.
+constexpr int SQLiteCacheKiB = 32 * 1024;
+constexpr qint64 SQLiteMapBytes = 256LL * 1024 * 1024;
 // Longest word of a search that takes part in it.
 constexpr int MaxSearchWordLength = 64;
 
@@ -79,6 +82,10 @@ const std::vector<TMigration>& Migrations() {
           QStringLiteral("CREATE INDEX videos_by_rating ON videos (rating DESC, id DESC)"),
           QStringLiteral("CREATE INDEX videos_by_year ON videos (year DESC, id DESC)"),
           QStringLiteral("CREATE INDEX videos_by_title ON videos (title_key, id)")}},
+        // A counter of changes, so that servers know when what they keep of searches is old.
+        {2,
+         {QStringLiteral("ALTER TABLE catalogue_stats ADD COLUMN version BIGINT NOT NULL DEFAULT 0")},
+         {QStringLiteral("ALTER TABLE catalogue_stats ADD COLUMN version BIGINT NOT NULL DEFAULT 0")}},
     };
     return migrations;
 }
@@ -135,6 +142,8 @@ TCatalogueStore::TCatalogueStore(const TDatabaseLocation& location)
     if (IsSQLite()) {
         Execute(QStringLiteral("PRAGMA journal_mode=WAL"));
         Execute(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        Execute(QStringLiteral("PRAGMA cache_size=-%1").arg(SQLiteCacheKiB));
+        Execute(QStringLiteral("PRAGMA mmap_size=%1").arg(SQLiteMapBytes));
     } else {
         Execute(QStringLiteral("SET client_min_messages TO WARNING"));
     }
@@ -240,64 +249,161 @@ QStringList TCatalogueStore::SearchWords(const QString& search) {
     return words;
 }
 
+namespace {
+
+TVideoSummary ReadSummary(const QSqlQuery& query) {
+    TVideoSummary video;
+    video.Id = query.value(0).toLongLong();
+    video.Title = query.value(1).toString();
+    video.ImdbId = query.value(2).toString();
+    video.Quality = query.value(3).toString();
+    video.Lang = query.value(4).toString();
+    video.Plays = query.value(5).toLongLong();
+    video.Rating = query.value(6).toInt();
+    video.Year = query.value(7).toInt();
+    return video;
+}
+
+const QString SummaryColumns =
+    QStringLiteral("id, title, imdbid, quality, lang, plays, rating, year");
+
+} // namespace
+
+std::pair<qint64, qint64> TCatalogueStore::Stats() {
+    QSqlQuery& stats =
+        Run(QStringLiteral("SELECT videos, version FROM catalogue_stats WHERE id = 1"), {});
+    std::pair<qint64, qint64> result{0, 0};
+    if (stats.next())
+        result = {stats.value(0).toLongLong(), stats.value(1).toLongLong()};
+    stats.finish();
+    return result;
+}
+
+void TCatalogueStore::Changed() {
+    Run(QStringLiteral("UPDATE catalogue_stats SET version = version + 1 WHERE id = 1"), {})
+        .finish();
+}
+
+QString TCatalogueStore::MatchExpression(const QStringList& words) const {
+    QStringList terms;
+    for (QString word : words) {
+        if (IsSQLite())
+            terms.append(u'"' + word.replace(u'"', QStringLiteral("\"\"")) + QStringLiteral("\"*"));
+        else
+            terms.append(u'\'' + word.replace(u'\'', QStringLiteral("''")) + QStringLiteral("':*"));
+    }
+    return terms.join(IsSQLite() ? QStringLiteral(" ") : QStringLiteral(" & "));
+}
+
+std::optional<QList<qint64>> TCatalogueStore::OrderedMatches(const QString& match,
+                                                             TSortOrder order) {
+    const QString sql =
+        IsSQLite()
+            ? QStringLiteral("SELECT v.id FROM videos_fts CROSS JOIN videos AS v ON v.id = "
+                             "videos_fts.rowid WHERE videos_fts MATCH ? ORDER BY ") +
+                  OrderClause(order).replace(QStringLiteral("id"), QStringLiteral("v.id")) +
+                  QStringLiteral(" LIMIT ?")
+            : QStringLiteral("SELECT id FROM videos WHERE search @@ to_tsquery('simple', ?) "
+                             "ORDER BY ") +
+                  OrderClause(order) + QStringLiteral(" LIMIT ?");
+    QSqlQuery& query = Run(sql, {match, MaxCachedMatches + 1});
+    QList<qint64> ids;
+    while (query.next())
+        ids.append(query.value(0).toLongLong());
+    query.finish();
+    if (ids.size() > MaxCachedMatches)
+        return std::nullopt;
+    return ids;
+}
+
+std::vector<TVideoSummary> TCatalogueStore::Summaries(const QList<qint64>& ids) {
+    std::vector<TVideoSummary> videos;
+    if (ids.isEmpty())
+        return videos;
+    QStringList marks;
+    QVariantList values;
+    for (const qint64 id : ids) {
+        marks.append(QStringLiteral("?"));
+        values.append(id);
+    }
+    QSqlQuery& query = Run(QStringLiteral("SELECT ") + SummaryColumns +
+                               QStringLiteral(" FROM videos WHERE id IN (") + marks.join(u',') +
+                               u')',
+                           values);
+    QHash<qint64, TVideoSummary> byId;
+    while (query.next()) {
+        TVideoSummary video = ReadSummary(query);
+        byId.insert(video.Id, std::move(video));
+    }
+    query.finish();
+    for (const qint64 id : ids) {
+        const auto it = byId.constFind(id);
+        if (it != byId.constEnd())
+            videos.push_back(it.value());
+    }
+    return videos;
+}
+
 TCataloguePage TCatalogueStore::Find(const QString& search, qint64 start, qint64 limit,
                                      TSortOrder order) {
     TCataloguePage page;
     const QStringList words = SearchWords(search);
-    QString where;
-    QString match;
-    if (!words.isEmpty()) {
-        QStringList terms;
-        for (const QString& word : words) {
-            QString quoted = word;
-            if (IsSQLite())
-                terms.append(u'"' + quoted.replace(u'"', QStringLiteral("\"\"")) + u'"' + u'*');
-            else
-                terms.append(u'\'' + quoted.replace(u'\'', QStringLiteral("''")) + u'\'' +
-                             QStringLiteral(":*"));
-        }
-        match = terms.join(IsSQLite() ? QStringLiteral(" ") : QStringLiteral(" & "));
-        where = IsSQLite() ? QStringLiteral(" WHERE id IN (SELECT rowid FROM videos_fts WHERE "
-                                            "videos_fts MATCH ?)")
-                           : QStringLiteral(" WHERE search @@ to_tsquery('simple', ?)");
-        QSqlQuery& count =
-            IsSQLite()
-                ? Run(QStringLiteral("SELECT count(*) FROM videos_fts WHERE videos_fts MATCH ?"),
-                      {match})
-                : Run(QStringLiteral("SELECT count(*) FROM videos") + where, {match});
-        page.Total = count.next() ? count.value(0).toLongLong() : 0;
-        count.finish();
-    } else {
-        QSqlQuery& count =
-            Run(QStringLiteral("SELECT videos FROM catalogue_stats WHERE id = 1"), {});
-        page.Total = count.next() ? count.value(0).toLongLong() : 0;
-        count.finish();
+    const auto [videos, version] = Stats();
+    if (words.isEmpty()) {
+        page.Total = videos;
+        if (limit <= 0 || start >= page.Total)
+            return page;
+        QSqlQuery& query =
+            Run(QStringLiteral("SELECT ") + SummaryColumns + QStringLiteral(" FROM videos ORDER BY ") +
+                    OrderClause(order) + QStringLiteral(" LIMIT ? OFFSET ?"),
+                {limit, start});
+        while (query.next())
+            page.Videos.push_back(ReadSummary(query));
+        query.finish();
+        return page;
     }
+
+    // The matches of a search in an order are kept while the catalogue is unchanged, so that
+    // the pages of one search cost a lookup of their own videos only.
+    const QString match = MatchExpression(words);
+    const QString key = match + u'|' + QString::number(static_cast<int>(order));
+    if (cacheVersion_ != version) {
+        searchCache_.clear();
+        cacheVersion_ = version;
+    }
+    const QList<qint64>* ids = searchCache_.object(key);
+    if (ids == nullptr) {
+        std::optional<QList<qint64>> found = OrderedMatches(match, order);
+        if (found) {
+            searchCache_.insert(key, new QList<qint64>(std::move(*found)));
+            ids = searchCache_.object(key);
+        }
+    }
+    if (ids != nullptr) {
+        page.Total = ids->size();
+        if (limit > 0 && start < page.Total)
+            page.Videos = Summaries(ids->mid(start, limit));
+        return page;
+    }
+
+    // Too many matches to keep: count them, then let the order's index find the page.
+    const QString where = IsSQLite() ? QStringLiteral(" WHERE id IN (SELECT rowid FROM videos_fts "
+                                                      "WHERE videos_fts MATCH ?)")
+                                     : QStringLiteral(" WHERE search @@ to_tsquery('simple', ?)");
+    QSqlQuery& count =
+        IsSQLite() ? Run(QStringLiteral("SELECT count(*) FROM videos_fts WHERE videos_fts MATCH ?"),
+                         {match})
+                   : Run(QStringLiteral("SELECT count(*) FROM videos") + where, {match});
+    page.Total = count.next() ? count.value(0).toLongLong() : 0;
+    count.finish();
     if (limit <= 0 || start >= page.Total)
         return page;
-
-    const QString sql = QStringLiteral("SELECT id, title, imdbid, quality, lang, plays, rating, "
-                                       "year FROM videos") +
-                        where + QStringLiteral(" ORDER BY ") + OrderClause(order) +
-                        QStringLiteral(" LIMIT ? OFFSET ?");
-    QVariantList values;
-    if (!words.isEmpty())
-        values.append(match);
-    values.append(limit);
-    values.append(start);
-    QSqlQuery& query = Run(sql, values);
-    while (query.next()) {
-        TVideoSummary video;
-        video.Id = query.value(0).toLongLong();
-        video.Title = query.value(1).toString();
-        video.ImdbId = query.value(2).toString();
-        video.Quality = query.value(3).toString();
-        video.Lang = query.value(4).toString();
-        video.Plays = query.value(5).toLongLong();
-        video.Rating = query.value(6).toInt();
-        video.Year = query.value(7).toInt();
-        page.Videos.push_back(std::move(video));
-    }
+    QSqlQuery& query = Run(QStringLiteral("SELECT ") + SummaryColumns + QStringLiteral(" FROM videos") +
+                               where + QStringLiteral(" ORDER BY ") + OrderClause(order) +
+                               QStringLiteral(" LIMIT ? OFFSET ?"),
+                           {match, limit, start});
+    while (query.next())
+        page.Videos.push_back(ReadSummary(query));
     query.finish();
     return page;
 }
@@ -327,7 +433,15 @@ std::optional<qint64> TCatalogueStore::FindByLinks(const QStringList& links) {
 }
 
 void TCatalogueStore::CountPlay(qint64 id) {
-    Run(QStringLiteral("UPDATE videos SET plays = plays + 1 WHERE id = ?"), {id}).finish();
+    Begin();
+    try {
+        Run(QStringLiteral("UPDATE videos SET plays = plays + 1 WHERE id = ?"), {id}).finish();
+        Changed();
+        Commit();
+    } catch (...) {
+        Rollback();
+        throw;
+    }
 }
 
 int TCatalogueStore::YearInFileName(const QString& fileName) {
@@ -373,6 +487,7 @@ qint64 TCatalogueStore::Add(const TNewVideo& video) {
                     "INSERT INTO video_links (video_id, position, url) VALUES (?, ?, ?)"),
                 {id, position, Text(record.Links[position])});
         Run(QStringLiteral("UPDATE catalogue_stats SET videos = videos + 1 WHERE id = 1"), {});
+        Changed();
         Commit();
         return id;
     } catch (...) {
@@ -406,6 +521,7 @@ bool TCatalogueStore::Remove(qint64 id) {
         if (removed) {
             Run(QStringLiteral("DELETE FROM video_links WHERE video_id = ?"), {id});
             Run(QStringLiteral("UPDATE catalogue_stats SET videos = videos - 1 WHERE id = 1"), {});
+            Changed();
         }
         Commit();
         return removed;
@@ -415,14 +531,26 @@ bool TCatalogueStore::Remove(qint64 id) {
     }
 }
 
+bool TCatalogueStore::Update(const QString& sql, const QVariantList& values) {
+    Begin();
+    try {
+        const bool changed = Run(sql, values).numRowsAffected() > 0;
+        if (changed)
+            Changed();
+        Commit();
+        return changed;
+    } catch (...) {
+        Rollback();
+        throw;
+    }
+}
+
 bool TCatalogueStore::SetRating(qint64 id, int rating) {
-    return Run(QStringLiteral("UPDATE videos SET rating = ? WHERE id = ?"), {rating, id})
-               .numRowsAffected() > 0;
+    return Update(QStringLiteral("UPDATE videos SET rating = ? WHERE id = ?"), {rating, id});
 }
 
 bool TCatalogueStore::SetYear(qint64 id, int year) {
-    return Run(QStringLiteral("UPDATE videos SET year = ? WHERE id = ?"), {year, id})
-               .numRowsAffected() > 0;
+    return Update(QStringLiteral("UPDATE videos SET year = ? WHERE id = ?"), {year, id});
 }
 
 std::vector<TVideoSummary> TCatalogueStore::List() {

@@ -3,7 +3,9 @@
 #include "catalogue/TVideoRecord.h"
 #include "server/catalogue/TDatabaseLocation.h"
 
+#include <QCache>
 #include <QHash>
+#include <QList>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -54,6 +56,9 @@ public:
     static constexpr int MaxRating = 10;
     // Words of a search text that take part in the search; further words are ignored.
     static constexpr int MaxSearchWords = 16;
+    // Searches whose ordered matches one connection keeps, and the most matches kept of one.
+    static constexpr int CachedSearches = 64;
+    static constexpr qsizetype MaxCachedMatches = 20000;
 
     // Opens the database (creating an SQLite file and its folder). Raises Exception.
     explicit TCatalogueStore(const TDatabaseLocation& location);
@@ -98,6 +103,16 @@ private:
     QSqlQuery& Prepared(const QString& sql);
     QSqlQuery& Run(const QString& sql, const QVariantList& values);
     void Execute(const QString& sql);
+    bool Update(const QString& sql, const QVariantList& values);
+    // The number of videos and the change counter.
+    std::pair<qint64, qint64> Stats();
+    // Counts a change of the catalogue (inside the change's transaction).
+    void Changed();
+    QString MatchExpression(const QStringList& words) const;
+    // The ids of the matches in `order`; nullopt when there are more than MaxCachedMatches.
+    std::optional<QList<qint64>> OrderedMatches(const QString& match, TSortOrder order);
+    // The videos of `ids`, in that order.
+    std::vector<TVideoSummary> Summaries(const QList<qint64>& ids);
     bool IsSQLite() const { return kind_ == TDatabaseLocation::TKind::SQLite; }
 
     TDatabaseLocation::TKind kind_;
@@ -105,4 +120,6 @@ private:
     QSqlDatabase db_;
     QHash<QString, QSqlQuery> statements_;
     int transactionDepth_ = 0;
+    QCache<QString, QList<qint64>> searchCache_{CachedSearches};
+    qint64 cacheVersion_ = -1;
 };

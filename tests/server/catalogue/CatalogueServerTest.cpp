@@ -177,6 +177,32 @@ TEST_P(CatalogueServerTest, OrdersPagesAndSearches) {
     EXPECT_EQ(GetVideos(0, 10, QString(), 0).value(0), QStringLiteral("4"));
 }
 
+TEST_P(CatalogueServerTest, SearchesFollowChangesMadeByOtherProcesses) {
+    Register(QStringLiteral("Gamma One"), Record(QStringLiteral("1"), {QStringLiteral("http://fh/g1")}));
+    Register(QStringLiteral("Gamma Two"), Record(QStringLiteral("2"), {QStringLiteral("http://fh/g2")}));
+    const auto titles = [&](qint64 type) {
+        QStringList result;
+        for (const QString& entry : GetVideos(0, 10, QStringLiteral("gamma"), type).mid(1))
+            result.append(entry.section(QStringLiteral("@@@"), 0, 0));
+        return result;
+    };
+    EXPECT_EQ(titles(2), QStringList({QStringLiteral("Gamma Two"), QStringLiteral("Gamma One")}));
+    ASSERT_EQ(cattest::RunCatalogue({QStringLiteral("rate"), QStringLiteral("1"), QStringLiteral("8"),
+                                     QStringLiteral("--db"), database_})
+                  .ExitCode,
+              0);
+    EXPECT_EQ(titles(2), QStringList({QStringLiteral("Gamma One"), QStringLiteral("Gamma Two")}));
+    ASSERT_EQ(cattest::RunCatalogue({QStringLiteral("add"), QStringLiteral("--title"), QStringLiteral("Gamma Three"),
+                                     QStringLiteral("--link"), QStringLiteral("http://fh/g3"),
+                                     QStringLiteral("--db"), database_})
+                  .ExitCode,
+              0);
+    EXPECT_EQ(titles(0), QStringList({QStringLiteral("Gamma Three"), QStringLiteral("Gamma Two"),
+                                      QStringLiteral("Gamma One")}));
+    EXPECT_TRUE(Check({QStringLiteral("http://fh/g2")}));
+    EXPECT_EQ(titles(1).value(0), QStringLiteral("Gamma Two"));
+}
+
 TEST_P(CatalogueServerTest, BadRequestsGetFaultsWithAClearString) {
     const auto envelope = [](const QString& inner) {
         return (QStringLiteral("<?xml version=\"1.0\"?><e:Envelope "
