@@ -80,7 +80,7 @@ TDownloader::TDownloader(QObject* owner) : QObject(owner) {
 TDownloader::~TDownloader() {
     destroying_ = true;
     Links.clear();
-    if (multipart_ && Hooked()) {
+    if (multipart_ && Hooks().value(multipart_) == this) {
         if (!finished_ && transferRunning_ && multipart_->InTransfer())
             multipart_->Abort(); // its end finds this downloader gone and starts nothing
         multipart_->ReleaseFileStream();

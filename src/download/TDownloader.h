@@ -1,5 +1,8 @@
 #pragma once
 
+#include "download/TMultipartHttpDownloader.h"
+#include "extract/TDecompressor.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -8,9 +11,6 @@
 #include <functional>
 
 class QTimer;
-class THttpCli;
-class TDecompressor;
-class TMultipartHttpDownloader;
 
 // Fetches the volumes of one video strictly one after another through the shared multipart
 // downloader, so that extraction and playback can begin long before the last volume is in.
