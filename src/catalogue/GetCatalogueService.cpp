@@ -27,5 +27,6 @@ _di_tavilonPortType GettavilonPortType(bool useWSDL, const QString& address,
 }
 
 _di_tavilonPortType GetCatalogueService() {
-    return GettavilonPortType(false, GetOptionString(ServerSection, QStringLiteral("DefaultServer")));
+    return GettavilonPortType(false,
+                              GetOptionString(ServerSection, QStringLiteral("DefaultServer")));
 }

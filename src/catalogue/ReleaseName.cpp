@@ -33,19 +33,23 @@ struct TQualityToken {
 };
 
 // Tried in this order; a later hit overrides an earlier one.
-constexpr TQualityToken QualityTokens[] = {
-    {u"dvdscreener", u"DVD Screener"}, {u"TS-SCREENER", u"TS Screener"},
-    {u"VHS-Screener", u"VHS Screener"}, {u"dvdscr", u"DVD Screener"},
-    {u"hdtv", u"HD TV"},               {u"dvb", u"DVB"},
-    {u"dvdrip", u"DVD Rip"},           {u"TSSCRE", u"TS Screener"},
-    {u"TeleSync", u"TeleSync"},        {u"hdrip", u"HD Rip"},
-    {u"hd", u"HD Rip"}};
+constexpr TQualityToken QualityTokens[] = {{u"dvdscreener", u"DVD Screener"},
+                                           {u"TS-SCREENER", u"TS Screener"},
+                                           {u"VHS-Screener", u"VHS Screener"},
+                                           {u"dvdscr", u"DVD Screener"},
+                                           {u"hdtv", u"HD TV"},
+                                           {u"dvb", u"DVB"},
+                                           {u"dvdrip", u"DVD Rip"},
+                                           {u"TSSCRE", u"TS Screener"},
+                                           {u"TeleSync", u"TeleSync"},
+                                           {u"hdrip", u"HD Rip"},
+                                           {u"hd", u"HD Rip"}};
 
 constexpr const char16_t* SpanishTokens[] = {u"spanish", u"español"};
 
 constexpr const char16_t* NoiseTokens[] = {
-    u"xvid", u"mp3",  u"line", u"dubbed",  u"parte1",        u"parte2",          u"cd1",
-    u"cd2",  u"720p", u"720",  u"x264",    u"dubbled",       u"directors cut",   u"director's cut"};
+    u"xvid", u"mp3",  u"line", u"dubbed", u"parte1",  u"parte2",        u"cd1",
+    u"cd2",  u"720p", u"720",  u"x264",   u"dubbled", u"directors cut", u"director's cut"};
 
 constexpr const char16_t* MarkTokens[] = {u"V.O.", u"Sub.", u"AC3-5.1", u"AC3", u"Dual"};
 
@@ -54,7 +58,9 @@ constexpr int LastYear = 2020;
 constexpr int LastSeason = 30;
 constexpr int LastEpisode = 30;
 
-QString TwoDigits(int number) { return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0')); }
+QString TwoDigits(int number) {
+    return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
+}
 
 // Removes every occurrence of `pattern` and trims; true when the text changed.
 bool RemoveAllAndTrim(QString& s, const QString& pattern, Qt::CaseSensitivity sensitivity) {

@@ -31,7 +31,9 @@ QString TCatalogueEntry::Join() const {
     return Title + Separator + ImdbId + Separator + VideoIdText + Separator + Description;
 }
 
-qint64 TCatalogueEntry::VideoId() const { return DecimalOrZero(VideoIdText); }
+qint64 TCatalogueEntry::VideoId() const {
+    return DecimalOrZero(VideoIdText);
+}
 
 QString TCatalogueEntry::DisplayDescription() const {
     QString text = Description;

@@ -3,9 +3,8 @@
 TVideoRecord TVideoRecord::FromLines(const QStringList& lines) {
     TVideoRecord record;
     const std::pair<const QString*, QString*> keys[] = {
-        {&PasswordKey, &record.Password}, {&SizeKey, &record.Size},
-        {&FileKey, &record.File},         {&QualityKey, &record.Quality},
-        {&LangKey, &record.Lang},         {&ImdbIdKey, &record.ImdbId}};
+        {&PasswordKey, &record.Password}, {&SizeKey, &record.Size}, {&FileKey, &record.File},
+        {&QualityKey, &record.Quality},   {&LangKey, &record.Lang}, {&ImdbIdKey, &record.ImdbId}};
     for (const QString& line : lines) {
         bool isKey = false;
         for (const auto& [key, field] : keys) {
@@ -22,7 +21,7 @@ TVideoRecord TVideoRecord::FromLines(const QStringList& lines) {
 }
 
 QStringList TVideoRecord::RegistrationLines() const {
-    QStringList lines = {PasswordKey + Password, SizeKey + Size,       FileKey + File,
+    QStringList lines = {PasswordKey + Password, SizeKey + Size, FileKey + File,
                          QualityKey + Quality,   LangKey + Lang, ImdbIdKey + ImdbId};
     lines += Links;
     return lines;

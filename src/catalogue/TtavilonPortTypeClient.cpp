@@ -10,15 +10,14 @@ QString TtavilonPortTypeClient::registervideo(const QString& title, const ArrayO
     const TCatalogueInterface& interface = CatalogueInterface();
     const TSoapParameters parameters = {
         {interface.ExternalParameterName(QStringLiteral("title")), TSoapValue::String(title)},
-        {interface.ExternalParameterName(QStringLiteral("links")),
-         TSoapValue::StringArray(links)}};
+        {interface.ExternalParameterName(QStringLiteral("links")), TSoapValue::StringArray(links)}};
     return client_->Invoke(QStringLiteral("registervideo"), parameters, TSoapType::String).Text;
 }
 
 bool TtavilonPortTypeClient::checkvideo(const ArrayOfstring& links) {
     const TCatalogueInterface& interface = CatalogueInterface();
-    const TSoapParameters parameters = {{interface.ExternalParameterName(QStringLiteral("links")),
-                                         TSoapValue::StringArray(links)}};
+    const TSoapParameters parameters = {
+        {interface.ExternalParameterName(QStringLiteral("links")), TSoapValue::StringArray(links)}};
     return client_->Invoke(QStringLiteral("checkvideo"), parameters, TSoapType::Boolean).Flag;
 }
 

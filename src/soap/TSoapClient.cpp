@@ -45,14 +45,14 @@ TSoapValue TSoapClient::Invoke(const QString& operation, const TSoapParameters& 
         if (response.Children.empty()) {
             if (resultType == TSoapType::StringArray)
                 return TSoapValue::StringArray({});
-            throw Exception(QStringLiteral("The answer of %1 from %2 carries no value")
-                                .arg(operation, URL));
+            throw Exception(
+                QStringLiteral("The answer of %1 from %2 carries no value").arg(operation, URL));
         }
         return message.Decode(response.Children.front(), resultType,
                               QStringLiteral("result of ") + operation);
     } catch (const ESoapFault& badValue) {
         // The peer is at fault here, not the caller: report it as a plain error.
-        throw Exception(QStringLiteral("The answer from %1 is not usable: %2")
-                            .arg(URL, badValue.Message()));
+        throw Exception(
+            QStringLiteral("The answer from %1 is not usable: %2").arg(URL, badValue.Message()));
     }
 }

@@ -11,8 +11,12 @@ namespace {
 // Nesting of multi-reference values followed while decoding one value.
 constexpr int MaxReferenceHops = 8;
 
-bool IsXsi(QStringView uri) { return uri == soap::XsiNamespace || uri == soap::Xsi1999Namespace; }
-bool IsXsd(QStringView uri) { return uri == soap::XsdNamespace || uri == soap::Xsd1999Namespace; }
+bool IsXsi(QStringView uri) {
+    return uri == soap::XsiNamespace || uri == soap::Xsi1999Namespace;
+}
+bool IsXsd(QStringView uri) {
+    return uri == soap::XsdNamespace || uri == soap::Xsd1999Namespace;
+}
 
 // In-scope namespace declarations while reading, for the QName values of xsi:type and
 // SOAP-ENC:arrayType (the reader resolves element and attribute names, not attribute values).
@@ -76,7 +80,8 @@ void ReadAttributes(const QXmlStreamReader& xml, const TPrefixScope& scope, TSoa
             node.HasArrayType = true;
         } else if (ns.isEmpty() && name == u"href") {
             if (!value.startsWith(QLatin1Char('#')))
-                Malformed(QStringLiteral("only local references are accepted, not \"%1\"").arg(value));
+                Malformed(
+                    QStringLiteral("only local references are accepted, not \"%1\"").arg(value));
             node.Href = value.mid(1).toString();
         } else if (ns.isEmpty() && name == u"id") {
             node.Id = value.toString();
@@ -128,11 +133,11 @@ const QString& ExpectedTypeName(TSoapType type) {
 
 bool IsIntegerType(const QString& name) {
     static const QStringList names = {
-        QStringLiteral("long"),         QStringLiteral("int"),
-        QStringLiteral("integer"),      QStringLiteral("short"),
-        QStringLiteral("byte"),         QStringLiteral("unsignedLong"),
-        QStringLiteral("unsignedInt"),  QStringLiteral("unsignedShort"),
-        QStringLiteral("unsignedByte"), QStringLiteral("nonNegativeInteger"),
+        QStringLiteral("long"),           QStringLiteral("int"),
+        QStringLiteral("integer"),        QStringLiteral("short"),
+        QStringLiteral("byte"),           QStringLiteral("unsignedLong"),
+        QStringLiteral("unsignedInt"),    QStringLiteral("unsignedShort"),
+        QStringLiteral("unsignedByte"),   QStringLiteral("nonNegativeInteger"),
         QStringLiteral("positiveInteger")};
     return names.contains(name);
 }
@@ -219,8 +224,8 @@ TSoapValue TSoapMessage::Decode(const TSoapNode& accessor, TSoapType expected,
     const auto wrongType = [&]() -> ESoapFault {
         const QString found = node.HasType() ? QStringLiteral("\"%1\"").arg(node.TypeName)
                                              : QStringLiteral("no xsi:type");
-        return ESoapFault::Client(
-            QStringLiteral("The %1 must be %2, not %3").arg(what, ExpectedTypeName(expected), found));
+        return ESoapFault::Client(QStringLiteral("The %1 must be %2, not %3")
+                                      .arg(what, ExpectedTypeName(expected), found));
     };
     switch (expected) {
     case TSoapType::Long: {
@@ -253,19 +258,18 @@ TSoapValue TSoapMessage::Decode(const TSoapNode& accessor, TSoapType expected,
     case TSoapType::StringArray: {
         if (node.Nil)
             return TSoapValue::StringArray({});
-        const bool encodedArray = node.TypeNamespace == soap::EncodingNamespace &&
-                                  node.TypeName == u"Array";
+        const bool encodedArray =
+            node.TypeNamespace == soap::EncodingNamespace && node.TypeName == u"Array";
         // A named array type (such as ArrayOfstring) is accepted when it carries arrayType.
         if (!encodedArray && !(node.HasType() && node.HasArrayType))
             throw wrongType();
-        if (node.HasArrayType && !(IsXsd(node.ArrayItemNamespace) &&
-                                   (node.ArrayItemType == u"string" ||
-                                    node.ArrayItemType == u"anyType" ||
-                                    node.ArrayItemType == u"ur-type")) &&
+        if (node.HasArrayType &&
+            !(IsXsd(node.ArrayItemNamespace) &&
+              (node.ArrayItemType == u"string" || node.ArrayItemType == u"anyType" ||
+               node.ArrayItemType == u"ur-type")) &&
             !(node.ArrayItemNamespace == soap::EncodingNamespace))
-            throw ESoapFault::Client(
-                QStringLiteral("The %1 must hold xsd:string items, not \"%2\"")
-                    .arg(what, node.ArrayItemType));
+            throw ESoapFault::Client(QStringLiteral("The %1 must hold xsd:string items, not \"%2\"")
+                                         .arg(what, node.ArrayItemType));
         QStringList items;
         items.reserve(static_cast<qsizetype>(node.Children.size()));
         for (const TSoapNode& itemAccessor : node.Children) {

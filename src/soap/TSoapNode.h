@@ -14,10 +14,10 @@ struct TSoapNode {
     QString ArrayItemNamespace; // from SOAP-ENC:arrayType, the "[n]" dimension removed
     QString ArrayItemType;
     bool HasArrayType = false;
-    bool Nil = false;  // xsi:nil="true" (or the 1999 xsi:null)
-    QString Href;      // "#id" of a multi-reference value, without the "#"
-    QString Id;        // the id attribute of a multi-reference value
-    QString Text;      // the character data directly inside the element
+    bool Nil = false; // xsi:nil="true" (or the 1999 xsi:null)
+    QString Href;     // "#id" of a multi-reference value, without the "#"
+    QString Id;       // the id attribute of a multi-reference value
+    QString Text;     // the character data directly inside the element
     std::vector<TSoapNode> Children;
 
     bool HasType() const { return !TypeName.isEmpty(); }

@@ -113,4 +113,6 @@ TSoapHttpAnswer TSoapTransport::Post(const QString& url, const QString& soapActi
     return Perform(url, &soapAction, &body);
 }
 
-TSoapHttpAnswer TSoapTransport::Get(const QString& url) { return Perform(url, nullptr, nullptr); }
+TSoapHttpAnswer TSoapTransport::Get(const QString& url) {
+    return Perform(url, nullptr, nullptr);
+}

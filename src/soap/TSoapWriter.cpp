@@ -52,8 +52,7 @@ const char* XsdTypeOf(TSoapType type) {
     }
 }
 
-void WriteValue(QXmlStreamWriter& xml, QBuffer& out, const QString& name,
-                const TSoapValue& value) {
+void WriteValue(QXmlStreamWriter& xml, QBuffer& out, const QString& name, const TSoapValue& value) {
     xml.writeStartElement(name);
     switch (value.Type) {
     case TSoapType::Long:
@@ -69,7 +68,8 @@ void WriteValue(QXmlStreamWriter& xml, QBuffer& out, const QString& name,
         WriteText(xml, out, value.Text);
         break;
     case TSoapType::StringArray:
-        xml.writeAttribute(soap::XsiNamespace, QStringLiteral("type"), EncPrefix + QStringLiteral(":Array"));
+        xml.writeAttribute(soap::XsiNamespace, QStringLiteral("type"),
+                           EncPrefix + QStringLiteral(":Array"));
         xml.writeAttribute(soap::EncodingNamespace, QStringLiteral("arrayType"),
                            QStringLiteral("xsd:string[%1]").arg(value.Items.size()));
         for (const QString& item : value.Items) {

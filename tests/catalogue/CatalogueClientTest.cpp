@@ -26,18 +26,20 @@ protected:
             seed.write(QStringLiteral("title:Filler %1\nimdbid:%1\nhttp://fh/filler%1\n\n")
                            .arg(i, 2, 10, QLatin1Char('0'))
                            .toUtf8());
-        seed.write("title:Oldest Classic\nyear:1950\nimdbid:0000001\nquality:DVD Rip\nlang:Spanish\n"
-                   "http://fh/classic\n\n"
-                   "title:Newest Production\nyear:2020\nrating:3\nhttp://fh/newest\n\n"
-                   "title:aardvark Best\nrating:9\npassword:secret\nhttp://fh/best1\nhttp://fh/best2\n");
+        seed.write(
+            "title:Oldest Classic\nyear:1950\nimdbid:0000001\nquality:DVD Rip\nlang:Spanish\n"
+            "http://fh/classic\n\n"
+            "title:Newest Production\nyear:2020\nrating:3\nhttp://fh/newest\n\n"
+            "title:aardvark Best\nrating:9\npassword:secret\nhttp://fh/best1\nhttp://fh/best2\n");
         seed.close();
         const cattest::TCommandResult imported = cattest::RunCatalogue(
             {QStringLiteral("import"), seed.fileName(), QStringLiteral("--db"), *databaseA_});
         ASSERT_EQ(imported.ExitCode, 0) << imported.Err.toStdString();
 
         serverA_ = cattest::StartServer(*databaseA_).release();
-        serverB_ = cattest::StartServer(QStringLiteral("sqlite:") + folder + QStringLiteral("/b.sqlite"))
-                       .release();
+        serverB_ =
+            cattest::StartServer(QStringLiteral("sqlite:") + folder + QStringLiteral("/b.sqlite"))
+                .release();
         ASSERT_FALSE(serverA_->Url().isEmpty());
         ASSERT_FALSE(serverB_->Url().isEmpty());
         // The built-in endpoint is fixed when the interface is registered, before any call.
@@ -57,7 +59,9 @@ protected:
     static QString EndpointA() { return serverA_->Url() + cattest::EndpointPath; }
     static QString EndpointB() { return serverB_->Url() + cattest::EndpointPath; }
     static void SetDefaultServer(const QString& url) {
-        OptionsManager().FindSection(ServerSection)->SetString(QStringLiteral("DefaultServer"), url);
+        OptionsManager()
+            .FindSection(ServerSection)
+            ->SetString(QStringLiteral("DefaultServer"), url);
     }
 
     static QStringList Titles(const QStringList& answer) {
@@ -105,7 +109,8 @@ TEST_F(CatalogueClientTest, EachOrderPutsItsOwnVideoFirst) {
                   {4, "aardvark Best", "Filler 01"}};
     for (const auto& order : orders) {
         const QStringList titles = Titles(service->getvideos(0, 2, QString(), order.type));
-        EXPECT_EQ(titles, QStringList({QString::fromLatin1(order.first), QString::fromLatin1(order.second)}))
+        EXPECT_EQ(titles, QStringList({QString::fromLatin1(order.first),
+                                       QString::fromLatin1(order.second)}))
             << "order " << order.type;
     }
     const TCatalogueEntry classic =
@@ -137,31 +142,39 @@ TEST_F(CatalogueClientTest, FaultsAndTransportFailuresReachTheCaller) {
     }
     EXPECT_THROW(service->getvideos(0, 18, QString(), 9), ESoapFault);
 
-    SetDefaultServer(QStringLiteral("http://127.0.0.1:%1/tavilonserver.php").arg(cattest::FreePort()));
+    SetDefaultServer(
+        QStringLiteral("http://127.0.0.1:%1/tavilonserver.php").arg(cattest::FreePort()));
     try {
         GetCatalogueService()->getvideos(0, 18, QString(), 0);
         ADD_FAILURE() << "no error";
     } catch (const Exception& failure) {
-        EXPECT_TRUE(failure.Message().startsWith(QStringLiteral("Could not reach http://127.0.0.1:")))
+        EXPECT_TRUE(
+            failure.Message().startsWith(QStringLiteral("Could not reach http://127.0.0.1:")))
             << failure.what();
     }
 }
 
 TEST_F(CatalogueClientTest, RegistersAVideoAndThenKnowsIt) {
-    const ArrayOfstring record = {QStringLiteral("password:pw"), QStringLiteral("size:1.5 GB"),
-                                  QStringLiteral("file:Fresh.Film.2009.avi"), QStringLiteral("quality:HD Rip"),
-                                  QStringLiteral("lang:English"), QStringLiteral("imdbid:0999"),
-                                  QStringLiteral("http://fh/fresh1"), QStringLiteral("http://fh/fresh2")};
+    const ArrayOfstring record = {QStringLiteral("password:pw"),
+                                  QStringLiteral("size:1.5 GB"),
+                                  QStringLiteral("file:Fresh.Film.2009.avi"),
+                                  QStringLiteral("quality:HD Rip"),
+                                  QStringLiteral("lang:English"),
+                                  QStringLiteral("imdbid:0999"),
+                                  QStringLiteral("http://fh/fresh1"),
+                                  QStringLiteral("http://fh/fresh2")};
     const ArrayOfstring question = {QStringLiteral("password:pw"), QStringLiteral("size:1.5 GB"),
-                                    QStringLiteral("http://fh/fresh1"), QStringLiteral("http://fh/fresh2")};
+                                    QStringLiteral("http://fh/fresh1"),
+                                    QStringLiteral("http://fh/fresh2")};
     SetDefaultServer(EndpointB());
     EXPECT_FALSE(GetCatalogueService()->checkvideo(question));
     const QString id = GetCatalogueService()->registervideo(QStringLiteral("Fresh Film"), record);
     EXPECT_FALSE(id.isEmpty());
     EXPECT_TRUE(GetCatalogueService()->checkvideo(question));
     const ArrayOfstring found = GetCatalogueService()->getvideos(0, 18, QStringLiteral("fresh"), 3);
-    EXPECT_EQ(found, QStringList({QStringLiteral("1"),
-                                  QStringLiteral("Fresh Film@@@0999@@@%1@@@HD Rip@@@English").arg(id)}));
+    EXPECT_EQ(found,
+              QStringList({QStringLiteral("1"),
+                           QStringLiteral("Fresh Film@@@0999@@@%1@@@HD Rip@@@English").arg(id)}));
 }
 
 TEST_F(CatalogueClientTest, EmptyDefaultServerUsesTheBuiltInEndpointAndChangesApplyAtOnce) {
@@ -179,12 +192,14 @@ TEST_F(CatalogueClientTest, GetVideoLinksReadsTheVideosLines) {
     Ttavilonapi data;
     const _di_tavilonPortType service = GetCatalogueService();
     const qint64 id =
-        TCatalogueEntry::Split(service->getvideos(0, 1, QStringLiteral("aardvark"), 0).value(1)).VideoId();
+        TCatalogueEntry::Split(service->getvideos(0, 1, QStringLiteral("aardvark"), 0).value(1))
+            .VideoId();
     ASSERT_GT(id, 0);
     QStringList lines = {QStringLiteral("old content")};
     data.GetVideoLinks(id, lines);
-    EXPECT_EQ(lines, QStringList({QStringLiteral("password:secret"), QStringLiteral("http://fh/best1"),
-                                  QStringLiteral("http://fh/best2")}));
+    EXPECT_EQ(lines,
+              QStringList({QStringLiteral("password:secret"), QStringLiteral("http://fh/best1"),
+                           QStringLiteral("http://fh/best2")}));
 
     // An unknown id: the server's 404 reaches the caller with its reason text.
     try {

@@ -1,6 +1,7 @@
+#include "catalogue/ReleaseName.h"
+
 #include "app/OptionDefaults.h"
 #include "app/Ttavilonapi.h"
-#include "catalogue/ReleaseName.h"
 #include "catalogue/TCatalogueEntry.h"
 #include "catalogue/TVideoRecord.h"
 
@@ -15,7 +16,9 @@ struct ReleaseCase {
     const char* lang;
 };
 
-void PrintTo(const ReleaseCase& releaseCase, std::ostream* out) { *out << releaseCase.path; }
+void PrintTo(const ReleaseCase& releaseCase, std::ostream* out) {
+    *out << releaseCase.path;
+}
 
 class ParseReleaseNameTest : public testing::TestWithParam<ReleaseCase> {
 protected:
@@ -45,7 +48,8 @@ TEST_P(ParseReleaseNameTest, GivesTheTitleQualityAndLanguage) {
 INSTANTIATE_TEST_SUITE_P(
     DescribedCases, ParseReleaseNameTest,
     testing::Values(
-        ReleaseCase{"C:\\v\\The.Big.Lake.2008.DVDRip.XviD.avi", "The Big Lake", "DVD Rip", "English"},
+        ReleaseCase{"C:\\v\\The.Big.Lake.2008.DVDRip.XviD.avi", "The Big Lake", "DVD Rip",
+                    "English"},
         ReleaseCase{"Apollo 13 (1995) DVDRip.avi", "Apollo  ", "DVD Rip", "English"},
         ReleaseCase{"Birthday Party.avi", "Birtay Party", "HD Rip", "English"},
         ReleaseCase{"Sunny Days.avi", "Sunñ Days", "", "English"},
@@ -61,10 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReleaseCase{"Alien Planet - Directors Cut.avi", "Alien Planet ", "", "English"},
         ReleaseCase{"Movie - Part Two - Extended.avi", "Movie  Extended", "", "English"},
         ReleaseCase{"Movie www no.avi", "Movie", "", "English"},
-        ReleaseCase{"xvid.avi", "", "", "English"},
-        ReleaseCase{"www.avi", "", "", "English"},
-        ReleaseCase{".avi", "", "", "English"},
-        ReleaseCase{"a.avi", "A", "", "English"},
+        ReleaseCase{"xvid.avi", "", "", "English"}, ReleaseCase{"www.avi", "", "", "English"},
+        ReleaseCase{".avi", "", "", "English"}, ReleaseCase{"a.avi", "A", "", "English"},
         // A later quality token overrides an earlier one; the folder of a local path goes.
         ReleaseCase{"/home/u/Film.dvdscr.TeleSync.avi", "Film", "TeleSync", "English"},
         // No extension: the whole name is worked on.
@@ -87,7 +89,9 @@ struct EnclosedCase {
     const char* result;
 };
 
-void PrintTo(const EnclosedCase& c, std::ostream* out) { *out << c.text; }
+void PrintTo(const EnclosedCase& c, std::ostream* out) {
+    *out << c.text;
+}
 
 class RemoveEnclosedTest : public testing::TestWithParam<EnclosedCase> {};
 
@@ -97,16 +101,15 @@ TEST_P(RemoveEnclosedTest, RemovesPairsThenKeepsTheLongerSideOfALoneOpen) {
     EXPECT_EQ(text.toStdString(), GetParam().result);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RemoveEnclosedTest,
-    testing::Values(EnclosedCase{"a [b] c [d] e", "[", "]", "a  c  e"},
-                    EnclosedCase{"a - b - c - dd", "-", "-", "a  c "},
-                    EnclosedCase{"ab - cde", "-", "-", " cde"},
-                    // Equal length: the text before the lone open stays.
-                    EnclosedCase{"ab-cd", "-", "-", "ab"},
-                    EnclosedCase{"x] (y", "(", ")", "x] "},
-                    EnclosedCase{"www.site.com.Film", "www", "com", ".Film"},
-                    EnclosedCase{"no marks", "[", "]", "no marks"}));
+INSTANTIATE_TEST_SUITE_P(Cases, RemoveEnclosedTest,
+                         testing::Values(EnclosedCase{"a [b] c [d] e", "[", "]", "a  c  e"},
+                                         EnclosedCase{"a - b - c - dd", "-", "-", "a  c "},
+                                         EnclosedCase{"ab - cde", "-", "-", " cde"},
+                                         // Equal length: the text before the lone open stays.
+                                         EnclosedCase{"ab-cd", "-", "-", "ab"},
+                                         EnclosedCase{"x] (y", "(", ")", "x] "},
+                                         EnclosedCase{"www.site.com.Film", "www", "com", ".Film"},
+                                         EnclosedCase{"no marks", "[", "]", "no marks"}));
 
 TEST(CatalogueEntry, SplitsAtTheFirstThreeSeparators) {
     const TCatalogueEntry entry =
@@ -138,7 +141,8 @@ TEST(VideoRecord, KnowsOnlyItsSixKeysAndKeepsLinksInOrder) {
     EXPECT_EQ(record.Password, QStringLiteral("later"));
     EXPECT_EQ(record.Size, QStringLiteral("700 MB"));
     EXPECT_EQ(record.ImdbId, QStringLiteral("0123"));
-    EXPECT_EQ(record.Links, QStringList({QStringLiteral("http://host/b"), QStringLiteral("http://host/a")}));
+    EXPECT_EQ(record.Links,
+              QStringList({QStringLiteral("http://host/b"), QStringLiteral("http://host/a")}));
     EXPECT_EQ(record.CheckLines(),
               QStringList({QStringLiteral("password:later"), QStringLiteral("size:700 MB"),
                            QStringLiteral("http://host/b"), QStringLiteral("http://host/a")}));

@@ -48,7 +48,8 @@ protected:
         QElapsedTimer waited;
         waited.start();
         bool answering = false;
-        while (!answering && waited.elapsed() < PhpStartTimeoutMs && php_.state() != QProcess::NotRunning) {
+        while (!answering && waited.elapsed() < PhpStartTimeoutMs &&
+               php_.state() != QProcess::NotRunning) {
             QTcpSocket probe;
             probe.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
             answering = probe.waitForConnected(200);
@@ -58,8 +59,10 @@ protected:
         ASSERT_TRUE(answering) << php_.readAll().toStdString();
         if (OptionsManager().FindSection(ServerSection) == nullptr)
             RegisterOptionDefaults();
-        OptionsManager().FindSection(ServerSection)->SetString(
-            QStringLiteral("DefaultServer"), QStringLiteral("http://127.0.0.1:%1/tavilonserver.php").arg(port));
+        OptionsManager()
+            .FindSection(ServerSection)
+            ->SetString(QStringLiteral("DefaultServer"),
+                        QStringLiteral("http://127.0.0.1:%1/tavilonserver.php").arg(port));
     }
 
     void TearDown() override {
@@ -85,13 +88,17 @@ TEST_F(PhpServerForOurClient, CallsArriveWithTheirValuesAndAnswersAreRead) {
     EXPECT_EQ(CatalogueTotal(odd), 0);
     EXPECT_EQ(odd.size(), 2);
     // No element at all: an empty page with a total of 0.
-    EXPECT_EQ(service->getvideos(0, 18, QStringLiteral("empty"), 0), QStringList({QStringLiteral("0")}));
+    EXPECT_EQ(service->getvideos(0, 18, QStringLiteral("empty"), 0),
+              QStringList({QStringLiteral("0")}));
 
-    EXPECT_TRUE(service->checkvideo({QStringLiteral("password:"), QStringLiteral("http://fh/known")}));
-    EXPECT_FALSE(service->checkvideo({QStringLiteral("password:"), QStringLiteral("http://fh/new")}));
-    EXPECT_EQ(service->registervideo(QStringLiteral("Café Ñoño <&>"),
-                                     {QStringLiteral("password:a\"b"), QStringLiteral("http://fh/1")}),
-              QStringLiteral("Café Ñoño <&>|password:a\"b|http://fh/1"));
+    EXPECT_TRUE(
+        service->checkvideo({QStringLiteral("password:"), QStringLiteral("http://fh/known")}));
+    EXPECT_FALSE(
+        service->checkvideo({QStringLiteral("password:"), QStringLiteral("http://fh/new")}));
+    EXPECT_EQ(
+        service->registervideo(QStringLiteral("Café Ñoño <&>"),
+                               {QStringLiteral("password:a\"b"), QStringLiteral("http://fh/1")}),
+        QStringLiteral("Café Ñoño <&>|password:a\"b|http://fh/1"));
 }
 
 TEST_F(PhpServerForOurClient, AFaultBecomesAnErrorWithItsString) {
@@ -120,7 +127,8 @@ TEST(PhpClientOfOurServer, RegistersChecksSearchesAndReadsFaults) {
                                       server->Url() + cattest::EndpointPath});
     ASSERT_TRUE(php.waitForFinished(30000));
     const QByteArray output = php.readAllStandardOutput();
-    ASSERT_EQ(php.exitCode(), 0) << output.toStdString() << php.readAllStandardError().toStdString();
+    ASSERT_EQ(php.exitCode(), 0) << output.toStdString()
+                                 << php.readAllStandardError().toStdString();
     const QJsonObject result = QJsonDocument::fromJson(output).object();
     ASSERT_FALSE(result.isEmpty()) << output.toStdString();
 

@@ -53,7 +53,8 @@ TEST(SoapEnvelope, RequestsReadBackWithEveryValueIntact) {
 
 TEST(SoapEnvelope, ControlCharactersXmlCannotCarryBecomeReplacementCharacters) {
     const QByteArray xml = TSoapWriter::Response(Namespace, QStringLiteral("registervideo"),
-                                                 TSoapValue::String(QStringLiteral("a\x01" "b")));
+                                                 TSoapValue::String(QStringLiteral("a\x01"
+                                                                                   "b")));
     const TSoapMessage message = TSoapMessage::Parse(xml);
     EXPECT_EQ(message.BodyElement().Name, QStringLiteral("registervideoResponse"));
     EXPECT_EQ(message.Decode(message.BodyElement().Children.at(0), TSoapType::String, "r").Text,
@@ -63,15 +64,17 @@ TEST(SoapEnvelope, ControlCharactersXmlCannotCarryBecomeReplacementCharacters) {
 TEST(SoapEnvelope, ReadsOtherStacksForms) {
     // Multi-reference encoding, untyped items under an arrayType, a named array type, nil and
     // prefixes other than ours.
-    const QByteArray xml = Envelope(
-        "<ns:getvideosResponse xmlns:ns=\"urn:tavilon\"><return href=\"#id0\"/></ns:getvideosResponse>"
-        "<multiRef id=\"id0\" i:type=\"t:ArrayOfstring\" enc:arrayType=\"s:string[3]\">"
-        "<item>5</item><item href=\"#id1\"/><item i:nil=\"true\"/></multiRef>"
-        "<multiRef id=\"id1\" i:type=\"s:string\">Title@@@1@@@2@@@</multiRef>",
-        "xmlns:t=\"http://127.0.0.1:8180/soap/tavilon\"");
+    const QByteArray xml =
+        Envelope("<ns:getvideosResponse xmlns:ns=\"urn:tavilon\"><return "
+                 "href=\"#id0\"/></ns:getvideosResponse>"
+                 "<multiRef id=\"id0\" i:type=\"t:ArrayOfstring\" enc:arrayType=\"s:string[3]\">"
+                 "<item>5</item><item href=\"#id1\"/><item i:nil=\"true\"/></multiRef>"
+                 "<multiRef id=\"id1\" i:type=\"s:string\">Title@@@1@@@2@@@</multiRef>",
+                 "xmlns:t=\"http://127.0.0.1:8180/soap/tavilon\"");
     const TSoapMessage message = TSoapMessage::Parse(xml);
-    EXPECT_EQ(message.Decode(message.BodyElement().Children.at(0), TSoapType::StringArray, "r").Items,
-              QStringList({QStringLiteral("5"), QStringLiteral("Title@@@1@@@2@@@"), QString()}));
+    EXPECT_EQ(
+        message.Decode(message.BodyElement().Children.at(0), TSoapType::StringArray, "r").Items,
+        QStringList({QStringLiteral("5"), QStringLiteral("Title@@@1@@@2@@@"), QString()}));
 
     const TSoapMessage ints = TSoapMessage::Parse(
         Envelope("<m:op xmlns:m=\"urn:tavilon\"><a i:type=\"s:int\"> 42 </a></m:op>"));
@@ -110,8 +113,8 @@ TEST(SoapEnvelope, RefusesWhatIsNotAPlainSoapEnvelope) {
         {"undeclared entity", Envelope("<m:op xmlns:m=\"urn:x\">&nope;</m:op>"),
          "Malformed SOAP message"},
         {"too deep", Envelope(deep.constData()), "nested deeper than 32"},
-        {"undeclared type prefix", Envelope("<m:op xmlns:m=\"urn:x\"><a i:type=\"q:int\">1</a></m:op>"),
-         "undeclared prefix"},
+        {"undeclared type prefix",
+         Envelope("<m:op xmlns:m=\"urn:x\"><a i:type=\"q:int\">1</a></m:op>"), "undeclared prefix"},
         {"remote reference", Envelope("<m:op xmlns:m=\"urn:x\"><a href=\"http://x/#1\"/></m:op>"),
          "only local references"},
     };

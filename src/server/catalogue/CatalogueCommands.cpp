@@ -57,8 +57,8 @@ public:
         if (parser_.isSet(QStringLiteral("help"))) {
             QString help = parser_.helpText();
             const qsizetype firstLineEnd = help.indexOf(u'\n');
-            help = QStringLiteral("Usage: %1 %2 %3").arg(QString::fromLatin1(Program), command_,
-                                                        synopsis_) +
+            help = QStringLiteral("Usage: %1 %2 %3")
+                       .arg(QString::fromLatin1(Program), command_, synopsis_) +
                    help.mid(firstLineEnd);
             std::fputs(help.toLocal8Bit().constData(), stdout);
             exitCode = 0;
@@ -91,8 +91,7 @@ std::unique_ptr<TCatalogueStore> OpenStore(const TCommandLine& commandLine) {
 }
 
 // A video id or a number of the command line; false with a message when it is not one.
-bool ReadNumber(const QString& text, const QString& what, qint64 low, qint64 high,
-                qint64& number) {
+bool ReadNumber(const QString& text, const QString& what, qint64 low, qint64 high, qint64& number) {
     bool ok = !text.isEmpty();
     for (const QChar c : text)
         ok = ok && c >= u'0' && c <= u'9';
@@ -147,7 +146,8 @@ int ServeCommand(const QStringList& arguments) {
     int exitCode = 0;
     if (!commandLine.Parse(arguments, 0, exitCode))
         return exitCode;
-    const auto address = TListenAddress::Parse(commandLine.Parser().value(QStringLiteral("listen")));
+    const auto address =
+        TListenAddress::Parse(commandLine.Parser().value(QStringLiteral("listen")));
     if (!address) {
         PrintError(QStringLiteral("--listen wants ADDRESS:PORT, such as 127.0.0.1:8180"));
         return 2;
@@ -395,18 +395,24 @@ int ImportCommand(const QStringList& arguments) {
             if (line.startsWith(QStringLiteral("title:"))) {
                 video.Title = line.mid(6);
             } else if (line.startsWith(QStringLiteral("year:"))) {
-                failed = failed || !ReadNumber(line.mid(5), QStringLiteral("%1:%2: year").arg(path).arg(blockLine), 0, LastYear, number);
+                failed =
+                    failed ||
+                    !ReadNumber(line.mid(5), QStringLiteral("%1:%2: year").arg(path).arg(blockLine),
+                                0, LastYear, number);
                 video.Year = static_cast<int>(number);
             } else if (line.startsWith(QStringLiteral("rating:"))) {
-                failed = failed || !ReadNumber(line.mid(7), QStringLiteral("%1:%2: rating").arg(path).arg(blockLine), 0,
-                                               TCatalogueStore::MaxRating, number);
+                failed =
+                    failed || !ReadNumber(line.mid(7),
+                                          QStringLiteral("%1:%2: rating").arg(path).arg(blockLine),
+                                          0, TCatalogueStore::MaxRating, number);
                 video.Rating = static_cast<int>(number);
             } else {
                 recordLines.append(line);
             }
         }
         video.Record = TVideoRecord::FromLines(recordLines);
-        failed = failed || !CheckNewVideo(video, QStringLiteral("%1:%2: ").arg(path).arg(blockLine));
+        failed =
+            failed || !CheckNewVideo(video, QStringLiteral("%1:%2: ").arg(path).arg(blockLine));
         videos.emplace_back(blockLine, std::move(video));
         block.clear();
     };

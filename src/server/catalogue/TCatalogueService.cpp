@@ -60,8 +60,8 @@ TSoapValue Parameter(const TSoapMessage& message, const QString& name, int posit
     const TSoapNode* node =
         TSoapMessage::FindParameter(message.BodyElement(), name, position, names);
     if (node == nullptr)
-        throw ESoapFault::Client(
-            QStringLiteral("The parameter \"%1\" of %2 is missing").arg(name, message.BodyElement().Name));
+        throw ESoapFault::Client(QStringLiteral("The parameter \"%1\" of %2 is missing")
+                                     .arg(name, message.BodyElement().Name));
     return message.Decode(*node, type, QStringLiteral("parameter \"%1\"").arg(name));
 }
 
@@ -133,7 +133,8 @@ void TCatalogueService::CheckTitle(const QString& title) {
         throw ESoapFault::Client(QStringLiteral("The title must not contain \"@@@\""));
     for (const QChar c : title) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            throw ESoapFault::Client(QStringLiteral("The title must not contain control characters"));
+            throw ESoapFault::Client(
+                QStringLiteral("The title must not contain control characters"));
     }
 }
 
@@ -159,7 +160,8 @@ TVideoRecord TCatalogueService::ReadRecord(const QStringList& lines) {
     for (const QString& line : lines) {
         if (line.size() > MaxLineLength)
             throw ESoapFault::Client(
-                QStringLiteral("A line of the record is longer than %1 characters").arg(MaxLineLength));
+                QStringLiteral("A line of the record is longer than %1 characters")
+                    .arg(MaxLineLength));
         if (line.contains(u'\r') || line.contains(u'\n'))
             throw ESoapFault::Client(QStringLiteral("A line of the record holds a line break"));
     }
@@ -200,8 +202,7 @@ QByteArray TCatalogueService::GetVideos(const TSoapMessage& message) {
 
 QByteArray TCatalogueService::CheckVideo(const TSoapMessage& message) {
     const QStringList names = {QStringLiteral("links")};
-    const QStringList lines =
-        Parameter(message, names[0], 0, names, TSoapType::StringArray).Items;
+    const QStringList lines = Parameter(message, names[0], 0, names, TSoapType::StringArray).Items;
     const TVideoRecord record = ReadRecord(lines);
     bool known = false;
     if (!record.Links.isEmpty()) {
@@ -218,8 +219,7 @@ QByteArray TCatalogueService::CheckVideo(const TSoapMessage& message) {
 QByteArray TCatalogueService::RegisterVideo(const TSoapMessage& message) {
     const QStringList names = {QStringLiteral("title"), QStringLiteral("links")};
     const QString title = Parameter(message, names[0], 0, names, TSoapType::String).Text;
-    const QStringList lines =
-        Parameter(message, names[1], 1, names, TSoapType::StringArray).Items;
+    const QStringList lines = Parameter(message, names[1], 1, names, TSoapType::StringArray).Items;
     CheckTitle(title);
     TNewVideo video;
     video.Title = title.trimmed();

@@ -84,8 +84,10 @@ const std::vector<TMigration>& Migrations() {
           QStringLiteral("CREATE INDEX videos_by_title ON videos (title_key, id)")}},
         // A counter of changes, so that servers know when what they keep of searches is old.
         {2,
-         {QStringLiteral("ALTER TABLE catalogue_stats ADD COLUMN version BIGINT NOT NULL DEFAULT 0")},
-         {QStringLiteral("ALTER TABLE catalogue_stats ADD COLUMN version BIGINT NOT NULL DEFAULT 0")}},
+         {QStringLiteral(
+             "ALTER TABLE catalogue_stats ADD COLUMN version BIGINT NOT NULL DEFAULT 0")},
+         {QStringLiteral(
+             "ALTER TABLE catalogue_stats ADD COLUMN version BIGINT NOT NULL DEFAULT 0")}},
     };
     return migrations;
 }
@@ -107,7 +109,9 @@ QString OrderClause(TSortOrder order) {
 }
 
 // A null text would be stored as NULL; the schema wants empty text.
-QString Text(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
+QString Text(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
 
 [[noreturn]] void DatabaseFailure(const QSqlError& error) {
     throw Exception(QStringLiteral("The catalogue database failed: ") + error.text());
@@ -134,8 +138,8 @@ TCatalogueStore::TCatalogueStore(const TDatabaseLocation& location)
         db_.setConnectOptions(location.Options);
     }
     if (!db_.isValid())
-        throw Exception(QStringLiteral("The database driver for %1 is not installed")
-                            .arg(location.Describe()));
+        throw Exception(
+            QStringLiteral("The database driver for %1 is not installed").arg(location.Describe()));
     if (!db_.open())
         throw Exception(QStringLiteral("Cannot open the catalogue database %1: %2")
                             .arg(location.Describe(), db_.lastError().text()));
@@ -298,14 +302,13 @@ QString TCatalogueStore::MatchExpression(const QStringList& words) const {
 std::optional<QList<qint64>> TCatalogueStore::OrderedMatches(const QString& match,
                                                              TSortOrder order) {
     const QString sql =
-        IsSQLite()
-            ? QStringLiteral("SELECT v.id FROM videos_fts CROSS JOIN videos AS v ON v.id = "
-                             "videos_fts.rowid WHERE videos_fts MATCH ? ORDER BY ") +
-                  OrderClause(order).replace(QStringLiteral("id"), QStringLiteral("v.id")) +
-                  QStringLiteral(" LIMIT ?")
-            : QStringLiteral("SELECT id FROM videos WHERE search @@ to_tsquery('simple', ?) "
-                             "ORDER BY ") +
-                  OrderClause(order) + QStringLiteral(" LIMIT ?");
+        IsSQLite() ? QStringLiteral("SELECT v.id FROM videos_fts CROSS JOIN videos AS v ON v.id = "
+                                    "videos_fts.rowid WHERE videos_fts MATCH ? ORDER BY ") +
+                         OrderClause(order).replace(QStringLiteral("id"), QStringLiteral("v.id")) +
+                         QStringLiteral(" LIMIT ?")
+                   : QStringLiteral("SELECT id FROM videos WHERE search @@ to_tsquery('simple', ?) "
+                                    "ORDER BY ") +
+                         OrderClause(order) + QStringLiteral(" LIMIT ?");
     QSqlQuery& query = Run(sql, {match, MaxCachedMatches + 1});
     QList<qint64> ids;
     while (query.next())
@@ -326,10 +329,10 @@ std::vector<TVideoSummary> TCatalogueStore::Summaries(const QList<qint64>& ids) 
         marks.append(QStringLiteral("?"));
         values.append(id);
     }
-    QSqlQuery& query = Run(QStringLiteral("SELECT ") + SummaryColumns +
-                               QStringLiteral(" FROM videos WHERE id IN (") + marks.join(u',') +
-                               u')',
-                           values);
+    QSqlQuery& query =
+        Run(QStringLiteral("SELECT ") + SummaryColumns +
+                QStringLiteral(" FROM videos WHERE id IN (") + marks.join(u',') + u')',
+            values);
     QHash<qint64, TVideoSummary> byId;
     while (query.next()) {
         TVideoSummary video = ReadSummary(query);
@@ -353,10 +356,10 @@ TCataloguePage TCatalogueStore::Find(const QString& search, qint64 start, qint64
         page.Total = videos;
         if (limit <= 0 || start >= page.Total)
             return page;
-        QSqlQuery& query =
-            Run(QStringLiteral("SELECT ") + SummaryColumns + QStringLiteral(" FROM videos ORDER BY ") +
-                    OrderClause(order) + QStringLiteral(" LIMIT ? OFFSET ?"),
-                {limit, start});
+        QSqlQuery& query = Run(QStringLiteral("SELECT ") + SummaryColumns +
+                                   QStringLiteral(" FROM videos ORDER BY ") + OrderClause(order) +
+                                   QStringLiteral(" LIMIT ? OFFSET ?"),
+                               {limit, start});
         while (query.next())
             page.Videos.push_back(ReadSummary(query));
         query.finish();
@@ -398,10 +401,10 @@ TCataloguePage TCatalogueStore::Find(const QString& search, qint64 start, qint64
     count.finish();
     if (limit <= 0 || start >= page.Total)
         return page;
-    QSqlQuery& query = Run(QStringLiteral("SELECT ") + SummaryColumns + QStringLiteral(" FROM videos") +
-                               where + QStringLiteral(" ORDER BY ") + OrderClause(order) +
-                               QStringLiteral(" LIMIT ? OFFSET ?"),
-                           {match, limit, start});
+    QSqlQuery& query = Run(
+        QStringLiteral("SELECT ") + SummaryColumns + QStringLiteral(" FROM videos") + where +
+            QStringLiteral(" ORDER BY ") + OrderClause(order) + QStringLiteral(" LIMIT ? OFFSET ?"),
+        {match, limit, start});
     while (query.next())
         page.Videos.push_back(ReadSummary(query));
     query.finish();
@@ -422,9 +425,9 @@ QString TCatalogueStore::LinksKey(const QStringList& links) {
 }
 
 std::optional<qint64> TCatalogueStore::FindByLinks(const QStringList& links) {
-    QSqlQuery& query = Run(
-        QStringLiteral("SELECT id FROM videos WHERE links_key = ? ORDER BY id LIMIT 1"),
-        {LinksKey(links)});
+    QSqlQuery& query =
+        Run(QStringLiteral("SELECT id FROM videos WHERE links_key = ? ORDER BY id LIMIT 1"),
+            {LinksKey(links)});
     std::optional<qint64> id;
     if (query.next())
         id = query.value(0).toLongLong();
@@ -476,8 +479,8 @@ qint64 TCatalogueStore::Add(const TNewVideo& video) {
                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?) RETURNING id"),
             {Text(video.Title), Text(video.Title.toCaseFolded()), Text(record.ImdbId),
              Text(record.Password), Text(record.Size), Text(record.File), Text(record.Quality),
-             Text(record.Lang), year, video.Rating,
-             QDateTime::currentSecsSinceEpoch(), LinksKey(record.Links)});
+             Text(record.Lang), year, video.Rating, QDateTime::currentSecsSinceEpoch(),
+             LinksKey(record.Links)});
         if (!insert.next())
             DatabaseFailure(insert.lastError());
         const qint64 id = insert.value(0).toLongLong();

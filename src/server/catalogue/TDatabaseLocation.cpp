@@ -28,7 +28,8 @@ TDatabaseLocation TDatabaseLocation::Parse(const QString& text) {
         location.Password = url.password();
         location.Database = url.path().mid(1);
         if (location.Database.isEmpty())
-            location.Database = location.User.isEmpty() ? QStringLiteral("postgres") : location.User;
+            location.Database =
+                location.User.isEmpty() ? QStringLiteral("postgres") : location.User;
         QStringList options;
         for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
             options.append(key + u'=' + value);

@@ -17,7 +17,7 @@ testing::AssertionResult Contains(const std::string& text, const std::string& pa
 }
 
 QStringList Record(const QString& imdbId, const QStringList& links, const QString& file = {}) {
-    QStringList lines = {QStringLiteral("password:pw"), QStringLiteral("size:700 MB"),
+    QStringList lines = {QStringLiteral("password:pw"),  QStringLiteral("size:700 MB"),
                          QStringLiteral("file:") + file, QStringLiteral("quality:DVD Rip"),
                          QStringLiteral("lang:Spanish"), QStringLiteral("imdbid:") + imdbId};
     return lines + links;
@@ -100,12 +100,14 @@ protected:
 
 TEST_P(CatalogueServerTest, RegisterCheckAndFetchAVideo) {
     const QStringList links = {QStringLiteral("http://fh/?d=B"), QStringLiteral("http://fh/?d=A")};
-    const QString id = Register(QStringLiteral("The Big Lake"), Record(QStringLiteral("0123456"), links));
+    const QString id =
+        Register(QStringLiteral("The Big Lake"), Record(QStringLiteral("0123456"), links));
     EXPECT_EQ(id, QStringLiteral("1"));
 
     // The same set of links in another order, with other key lines, is the same video; a
     // second registration keeps its id.
-    EXPECT_TRUE(Check({QStringLiteral("password:"), QStringLiteral("size:1 MB"), links[1], links[0]}));
+    EXPECT_TRUE(
+        Check({QStringLiteral("password:"), QStringLiteral("size:1 MB"), links[1], links[0]}));
     EXPECT_FALSE(Check({QStringLiteral("password:pw"), links[0]}));
     EXPECT_FALSE(Check({QStringLiteral("password:pw")}));
     EXPECT_EQ(Register(QStringLiteral("Again"), Record(QStringLiteral("1"), links)), id);
@@ -115,8 +117,9 @@ TEST_P(CatalogueServerTest, RegisterCheckAndFetchAVideo) {
     EXPECT_EQ(lines.Body, QByteArray("password:pw\r\nhttp://fh/?d=B\r\nhttp://fh/?d=A\r\n"));
 
     const QStringList page = GetVideos(0, 18, QString(), 0);
-    EXPECT_EQ(page, QStringList({QStringLiteral("1"),
-                                 QStringLiteral("The Big Lake@@@0123456@@@1@@@DVD Rip@@@Spanish")}));
+    EXPECT_EQ(page,
+              QStringList({QStringLiteral("1"),
+                           QStringLiteral("The Big Lake@@@0123456@@@1@@@DVD Rip@@@Spanish")}));
 }
 
 TEST_P(CatalogueServerTest, OrdersPagesAndSearches) {
@@ -132,12 +135,13 @@ TEST_P(CatalogueServerTest, OrdersPagesAndSearches) {
     int n = 0;
     for (const auto& video : videos) {
         const QStringList links = {QStringLiteral("http://fh/%1").arg(++n)};
-        Register(QString::fromUtf8(video.title), Record(QString::number(n), links, QString::fromLatin1(video.file)));
+        Register(QString::fromUtf8(video.title),
+                 Record(QString::number(n), links, QString::fromLatin1(video.file)));
         for (int play = 0; play < video.plays; ++play)
             Check(links);
     }
-    ASSERT_EQ(cattest::RunCatalogue({QStringLiteral("rate"), QStringLiteral("4"), QStringLiteral("9"),
-                                     QStringLiteral("--db"), database_})
+    ASSERT_EQ(cattest::RunCatalogue({QStringLiteral("rate"), QStringLiteral("4"),
+                                     QStringLiteral("9"), QStringLiteral("--db"), database_})
                   .ExitCode,
               0);
     const auto ids = [](const QStringList& page) {
@@ -165,10 +169,18 @@ TEST_P(CatalogueServerTest, OrdersPagesAndSearches) {
     const struct {
         const char* search;
         const char* ids;
-    } searches[] = {{"  ocean  ", "2"},     {"OCEAN'S", "2"},  {"Spider-Man", "1"},
-                    {"spi", "1"},           {"\"", "4,3,2,1"}, {"\"quoted", "3"},
-                    {"ocean zeta", ""},     {"eleven alpha", "2"}, {"NOT gamma", ""},
-                    {"gam*", "4"},          {"'; DROP TABLE videos; --", ""}, {"", "4,3,2,1"}};
+    } searches[] = {{"  ocean  ", "2"},
+                    {"OCEAN'S", "2"},
+                    {"Spider-Man", "1"},
+                    {"spi", "1"},
+                    {"\"", "4,3,2,1"},
+                    {"\"quoted", "3"},
+                    {"ocean zeta", ""},
+                    {"eleven alpha", "2"},
+                    {"NOT gamma", ""},
+                    {"gam*", "4"},
+                    {"'; DROP TABLE videos; --", ""},
+                    {"", "4,3,2,1"}};
     for (const auto& search : searches) {
         const QStringList page = GetVideos(0, 10, QString::fromUtf8(search.search), 0);
         EXPECT_EQ(ids(page).toStdString(), search.ids) << search.search;
@@ -178,8 +190,10 @@ TEST_P(CatalogueServerTest, OrdersPagesAndSearches) {
 }
 
 TEST_P(CatalogueServerTest, SearchesFollowChangesMadeByOtherProcesses) {
-    Register(QStringLiteral("Gamma One"), Record(QStringLiteral("1"), {QStringLiteral("http://fh/g1")}));
-    Register(QStringLiteral("Gamma Two"), Record(QStringLiteral("2"), {QStringLiteral("http://fh/g2")}));
+    Register(QStringLiteral("Gamma One"),
+             Record(QStringLiteral("1"), {QStringLiteral("http://fh/g1")}));
+    Register(QStringLiteral("Gamma Two"),
+             Record(QStringLiteral("2"), {QStringLiteral("http://fh/g2")}));
     const auto titles = [&](qint64 type) {
         QStringList result;
         for (const QString& entry : GetVideos(0, 10, QStringLiteral("gamma"), type).mid(1))
@@ -187,16 +201,17 @@ TEST_P(CatalogueServerTest, SearchesFollowChangesMadeByOtherProcesses) {
         return result;
     };
     EXPECT_EQ(titles(2), QStringList({QStringLiteral("Gamma Two"), QStringLiteral("Gamma One")}));
-    ASSERT_EQ(cattest::RunCatalogue({QStringLiteral("rate"), QStringLiteral("1"), QStringLiteral("8"),
-                                     QStringLiteral("--db"), database_})
+    ASSERT_EQ(cattest::RunCatalogue({QStringLiteral("rate"), QStringLiteral("1"),
+                                     QStringLiteral("8"), QStringLiteral("--db"), database_})
                   .ExitCode,
               0);
     EXPECT_EQ(titles(2), QStringList({QStringLiteral("Gamma One"), QStringLiteral("Gamma Two")}));
-    ASSERT_EQ(cattest::RunCatalogue({QStringLiteral("add"), QStringLiteral("--title"), QStringLiteral("Gamma Three"),
-                                     QStringLiteral("--link"), QStringLiteral("http://fh/g3"),
-                                     QStringLiteral("--db"), database_})
-                  .ExitCode,
-              0);
+    ASSERT_EQ(
+        cattest::RunCatalogue({QStringLiteral("add"), QStringLiteral("--title"),
+                               QStringLiteral("Gamma Three"), QStringLiteral("--link"),
+                               QStringLiteral("http://fh/g3"), QStringLiteral("--db"), database_})
+            .ExitCode,
+        0);
     EXPECT_EQ(titles(0), QStringList({QStringLiteral("Gamma Three"), QStringLiteral("Gamma Two"),
                                       QStringLiteral("Gamma One")}));
     EXPECT_TRUE(Check({QStringLiteral("http://fh/g2")}));
@@ -213,9 +228,9 @@ TEST_P(CatalogueServerTest, BadRequestsGetFaultsWithAClearString) {
                 inner + QStringLiteral("</e:Body></e:Envelope>"))
             .toUtf8();
     };
-    const QString goodParameters = QStringLiteral(
-        "<limit xsi:type=\"xsd:long\">5</limit><search xsi:type=\"xsd:string\"/>"
-        "<type xsi:type=\"xsd:long\">0</type>");
+    const QString goodParameters =
+        QStringLiteral("<limit xsi:type=\"xsd:long\">5</limit><search xsi:type=\"xsd:string\"/>"
+                       "<type xsi:type=\"xsd:long\">0</type>");
     const auto getvideos = [&](const QString& start, const QString& rest) {
         return envelope(QStringLiteral("<m:getvideos xmlns:m=\"urn:tavilon\">") + start + rest +
                         QStringLiteral("</m:getvideos>"));
@@ -251,33 +266,38 @@ TEST_P(CatalogueServerTest, BadRequestsGetFaultsWithAClearString) {
          "The parameter \"start\" of getvideos is missing"},
         {"missing type", getvideos(QStringLiteral("<start>0</start>"), goodParameters),
          "The parameter \"start\" must be xsd:long, not no xsi:type"},
-        {"wrong type", getvideos(QStringLiteral("<start xsi:type=\"xsd:string\">0</start>"), goodParameters),
+        {"wrong type",
+         getvideos(QStringLiteral("<start xsi:type=\"xsd:string\">0</start>"), goodParameters),
          "The parameter \"start\" must be xsd:long, not \"string\""},
-        {"not a number", getvideos(QStringLiteral("<start xsi:type=\"xsd:long\">ten</start>"), goodParameters),
+        {"not a number",
+         getvideos(QStringLiteral("<start xsi:type=\"xsd:long\">ten</start>"), goodParameters),
          "The parameter \"start\" \"ten\" is not an xsd:long"},
         {"unknown order",
          getvideos(QStringLiteral("<start xsi:type=\"xsd:long\">0</start>"),
                    QStringLiteral("<limit xsi:type=\"xsd:long\">5</limit><search "
                                   "xsi:type=\"xsd:string\"/><type xsi:type=\"xsd:long\">7</type>")),
          "The sort order 7 is unknown"},
-        {"array expected", TSoapWriter::Request(Namespace, QStringLiteral("checkvideo"),
-                                                {{QStringLiteral("links"), TSoapValue::String("x")}}),
+        {"array expected",
+         TSoapWriter::Request(Namespace, QStringLiteral("checkvideo"),
+                              {{QStringLiteral("links"), TSoapValue::String("x")}}),
          "must be an array of xsd:string"},
         {"no links", registration(QStringLiteral("T"), Record(QStringLiteral("1"), {})),
          "The record has no links"},
         {"empty imdbid", registration(QStringLiteral("T"), Record(QString(), links)),
          "The record has no IMDb id"},
-        {"imdbid with letters", registration(QStringLiteral("T"), Record(QStringLiteral("tt01"), links)),
+        {"imdbid with letters",
+         registration(QStringLiteral("T"), Record(QStringLiteral("tt01"), links)),
          "The IMDb id \"tt01\" is not made of digits only"},
-        {"separator in title", registration(QStringLiteral("A@@@B"), Record(QStringLiteral("1"), links)),
+        {"separator in title",
+         registration(QStringLiteral("A@@@B"), Record(QStringLiteral("1"), links)),
          "must not contain \"@@@\""},
         {"line break in a line",
-         registration(QStringLiteral("T"), Record(QStringLiteral("1"), {QStringLiteral("http://a\r\nhttp://b")})),
+         registration(QStringLiteral("T"),
+                      Record(QStringLiteral("1"), {QStringLiteral("http://a\r\nhttp://b")})),
          "holds a line break"},
     };
     for (const auto& badCase : cases)
-        EXPECT_TRUE(Contains(FaultOf(badCase.body).toStdString(), badCase.fault))
-            << badCase.name;
+        EXPECT_TRUE(Contains(FaultOf(badCase.body).toStdString(), badCase.fault)) << badCase.name;
 
     const QByteArray huge = getvideos(QStringLiteral("<start xsi:type=\"xsd:long\">0</start>"),
                                       QString(2 * 1024 * 1024, u'x'));
@@ -287,10 +307,15 @@ TEST_P(CatalogueServerTest, BadRequestsGetFaultsWithAClearString) {
     const struct {
         const char* query;
         long status;
-    } gets[] = {{"?id=abc", 400}, {"?id=-1", 400}, {"?id=", 400}, {"", 400},
-                {"?id=99999999999999999999", 400}, {"?id=42", 404}};
+    } gets[] = {{"?id=abc", 400},
+                {"?id=-1", 400},
+                {"?id=", 400},
+                {"", 400},
+                {"?id=99999999999999999999", 400},
+                {"?id=42", 404}};
     for (const auto& get : gets)
-        EXPECT_EQ(TSoapTransport::Get(endpoint_ + QString::fromLatin1(get.query)).Status, get.status)
+        EXPECT_EQ(TSoapTransport::Get(endpoint_ + QString::fromLatin1(get.query)).Status,
+                  get.status)
             << get.query;
     EXPECT_EQ(TSoapTransport::Get(server_->Url() + QStringLiteral("/other.php")).Status, 404);
 
@@ -299,7 +324,8 @@ TEST_P(CatalogueServerTest, BadRequestsGetFaultsWithAClearString) {
 }
 
 TEST_P(CatalogueServerTest, KeepsTheCatalogueAcrossARestart) {
-    const QString id = Register(QStringLiteral("Kept"), Record(QStringLiteral("77"), {QStringLiteral("http://fh/k")}));
+    const QString id = Register(QStringLiteral("Kept"),
+                                Record(QStringLiteral("77"), {QStringLiteral("http://fh/k")}));
     ASSERT_EQ(server_->Stop(), 0);
     Start();
     EXPECT_EQ(TSoapTransport::Get(endpoint_ + QStringLiteral("?id=") + id).Body,
@@ -312,12 +338,14 @@ TEST_P(CatalogueServerTest, AdministrationCommands) {
     const cattest::TCommandResult added = cattest::RunCatalogue(
         QStringList{QStringLiteral("add"), QStringLiteral("--title"), QStringLiteral("Added"),
                     QStringLiteral("--imdb"), QStringLiteral("tt0099"), QStringLiteral("--link"),
-                    QStringLiteral("http://fh/1"), QStringLiteral("--link"), QStringLiteral("http://fh/2")} +
+                    QStringLiteral("http://fh/1"), QStringLiteral("--link"),
+                    QStringLiteral("http://fh/2")} +
         db);
     ASSERT_EQ(added.ExitCode, 0) << added.Err.toStdString();
     EXPECT_EQ(added.Out, QStringLiteral("1\n"));
     EXPECT_EQ(cattest::RunCatalogue(QStringList{QStringLiteral("add"), QStringLiteral("--title"),
-                                                QStringLiteral("No links")} + db)
+                                                QStringLiteral("No links")} +
+                                    db)
                   .ExitCode,
               2);
 
@@ -325,26 +353,36 @@ TEST_P(CatalogueServerTest, AdministrationCommands) {
     QFile file(importFile);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("# two videos\ntitle:First\nyear:1990\nimdbid:5\nhttp://fh/a\n\n"
-               "title:Second\nrating:7\nhttp://fh/b\nhttp://fh/c\n\ntitle:Added again\nhttp://fh/2\nhttp://fh/1\n");
+               "title:Second\nrating:7\nhttp://fh/b\nhttp://fh/c\n\ntitle:Added "
+               "again\nhttp://fh/2\nhttp://fh/1\n");
     file.close();
     const cattest::TCommandResult imported =
         cattest::RunCatalogue(QStringList{QStringLiteral("import"), importFile} + db);
     ASSERT_EQ(imported.ExitCode, 0) << imported.Err.toStdString();
     EXPECT_EQ(imported.Out, QStringLiteral("2 added, 1 known already\n"));
 
-    const QStringList listed =
-        cattest::RunCatalogue(QStringList{QStringLiteral("list")} + db).Out.split(u'\n', Qt::SkipEmptyParts);
+    const QStringList listed = cattest::RunCatalogue(QStringList{QStringLiteral("list")} + db)
+                                   .Out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(listed.size(), 3);
     EXPECT_EQ(listed[0], QStringLiteral("1\tAdded\t0099\t\t\t0\t0\t0"));
     EXPECT_EQ(listed[1], QStringLiteral("2\tFirst\t5\t\t\t0\t0\t1990"));
     EXPECT_EQ(listed[2], QStringLiteral("3\tSecond\t\t\t\t0\t7\t0"));
 
-    EXPECT_EQ(cattest::RunCatalogue(QStringList{QStringLiteral("remove"), QStringLiteral("2")} + db).ExitCode, 0);
-    EXPECT_EQ(cattest::RunCatalogue(QStringList{QStringLiteral("remove"), QStringLiteral("2")} + db).ExitCode, 1);
-    EXPECT_EQ(cattest::RunCatalogue(QStringList{QStringLiteral("rate"), QStringLiteral("1"), QStringLiteral("11")} + db).ExitCode, 2);
+    EXPECT_EQ(cattest::RunCatalogue(QStringList{QStringLiteral("remove"), QStringLiteral("2")} + db)
+                  .ExitCode,
+              0);
+    EXPECT_EQ(cattest::RunCatalogue(QStringList{QStringLiteral("remove"), QStringLiteral("2")} + db)
+                  .ExitCode,
+              1);
+    EXPECT_EQ(
+        cattest::RunCatalogue(
+            QStringList{QStringLiteral("rate"), QStringLiteral("1"), QStringLiteral("11")} + db)
+            .ExitCode,
+        2);
     EXPECT_EQ(GetVideos(0, 10, QString(), 0).value(0), QStringLiteral("2"));
     EXPECT_EQ(GetVideos(0, 10, QStringLiteral("first"), 0), QStringList({QStringLiteral("0")}));
-    const cattest::TCommandResult help = cattest::RunCatalogue({QStringLiteral("add"), QStringLiteral("--help")});
+    const cattest::TCommandResult help =
+        cattest::RunCatalogue({QStringLiteral("add"), QStringLiteral("--help")});
     EXPECT_EQ(help.ExitCode, 0);
     EXPECT_TRUE(Contains(help.Out.toStdString(), "--link"));
 }

@@ -75,10 +75,10 @@ public:
     // A new empty database of the cluster, as a connection URI.
     QString NewDatabase() {
         const QString name = QStringLiteral("catalogue_%1").arg(++databases_);
-        const int code = Run(binDir_ + QStringLiteral("/createdb"),
-                             {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                              QString::number(port_), QStringLiteral("-U"),
-                              QStringLiteral("postgres"), name});
+        const int code =
+            Run(binDir_ + QStringLiteral("/createdb"),
+                {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                 QString::number(port_), QStringLiteral("-U"), QStringLiteral("postgres"), name});
         if (code != 0)
             return QString();
         return QStringLiteral("postgresql://postgres@127.0.0.1:%1/%2").arg(port_).arg(name);
@@ -95,8 +95,8 @@ public:
 
 private:
     TPostgresCluster() {
-        const QStringList versions =
-            QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        const QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql"))
+                                         .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         for (const QString& version : versions) {
             if (QFile::exists(QStringLiteral("/usr/lib/postgresql/%1/bin/initdb").arg(version)))
                 binDir_ = QStringLiteral("/usr/lib/postgresql/%1/bin").arg(version);
@@ -118,20 +118,22 @@ private:
             return;
         }
         if (RunAsOwner(binDir_ + QStringLiteral("/initdb"),
-                       {QStringLiteral("-D"), dataDir_, QStringLiteral("-A"), QStringLiteral("trust"),
-                        QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-E"),
-                        QStringLiteral("UTF8"), QStringLiteral("--locale=C.UTF-8")}) != 0) {
+                       {QStringLiteral("-D"), dataDir_, QStringLiteral("-A"),
+                        QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres"),
+                        QStringLiteral("-E"), QStringLiteral("UTF8"),
+                        QStringLiteral("--locale=C.UTF-8")}) != 0) {
             problem_ = QStringLiteral("initdb failed: ") + output_;
             return;
         }
         port_ = FreePort();
-        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
-                                    .arg(port_)
-                                    .arg(baseDir_);
+        const QString options =
+            QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
+                .arg(port_)
+                .arg(baseDir_);
         if (RunAsOwner(binDir_ + QStringLiteral("/pg_ctl"),
                        {QStringLiteral("-D"), dataDir_, QStringLiteral("-o"), options,
-                        QStringLiteral("-l"), baseDir_ + QStringLiteral("/log"), QStringLiteral("-w"),
-                        QStringLiteral("start")}) != 0) {
+                        QStringLiteral("-l"), baseDir_ + QStringLiteral("/log"),
+                        QStringLiteral("-w"), QStringLiteral("start")}) != 0) {
             problem_ = QStringLiteral("pg_ctl start failed: ") + output_;
             return;
         }
@@ -155,8 +157,8 @@ private:
         if (!asRoot_)
             return Run(program, arguments);
         return Run(QStringLiteral("runuser"),
-                   QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
-                               program} +
+                   QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
+                               QStringLiteral("--"), program} +
                        arguments);
     }
 
