@@ -1,5 +1,7 @@
 #include "app/THttpCli.h"
 
+#include "app/ErrorReporting.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QIODevice>
@@ -113,7 +115,7 @@ void THttpCli::PostASync() {
 void THttpCli::Abort() {
     if (!busy_) {
         if (onRequestDone_)
-            onRequestDone_(this, 0);
+            RunReportingErrors([&] { onRequestDone_(this, 0); });
         return;
     }
     DetachEasy();
@@ -335,12 +337,12 @@ void THttpCli::CurlDeliver() {
         for (const QString& cookie : cookies) {
             bool accept = true;
             if (onCookie_)
-                onCookie_(this, cookie, accept);
+                RunReportingErrors([&] { onCookie_(this, cookie, accept); });
             if (overtaken())
                 return;
         }
         if (onHeaderEnd_)
-            onHeaderEnd_(this);
+            RunReportingErrors([&] { onHeaderEnd_(this); });
         if (overtaken())
             return;
     }
@@ -349,16 +351,29 @@ void THttpCli::CurlDeliver() {
         // handler is still reading its block.
         std::vector<char> nested;
         std::vector<char>& block = deliveryDepth_ == 0 ? delivering_ : nested;
+        block.clear(); // what a handler that threw left behind was delivered already
         block.swap(received_);
         rcvdCount_ += static_cast<int64_t>(block.size());
         if (RcvdStream)
             RcvdStream->write(block.data(), static_cast<qint64>(block.size()));
-        ++deliveryDepth_;
-        if (onDocData_)
-            onDocData_(this, block.data(), static_cast<int64_t>(block.size()));
+        {
+            // Counts this delivery until its handler returns or throws.
+            struct TDepth {
+                const QPointer<THttpCli>& client;
+                explicit TDepth(const QPointer<THttpCli>& c) : client(c) {
+                    ++client->deliveryDepth_;
+                }
+                ~TDepth() {
+                    if (client)
+                        --client->deliveryDepth_;
+                }
+            } depth(self);
+            if (onDocData_)
+                RunReportingErrors(
+                    [&] { onDocData_(this, block.data(), static_cast<int64_t>(block.size())); });
+        }
         if (!self)
             return;
-        --deliveryDepth_;
         block.clear();
         if (!busy_ && deliveryDepth_ == 0)
             std::vector<char>().swap(delivering_);
@@ -399,7 +414,7 @@ void THttpCli::HopEnded(CURLcode result) {
         const QPointer<THttpCli> self(this);
         const uint64_t generation = generation_;
         if (onLocationChange_)
-            onLocationChange_(this);
+            RunReportingErrors([&] { onLocationChange_(this); });
         if (!self || generation_ != generation || !busy_)
             return;
         SendHop();
@@ -452,7 +467,7 @@ void THttpCli::Finish(int errorCode) {
     if (syncLoop_)
         syncLoop_->exit(SyncLoopFinished);
     if (onRequestDone_)
-        onRequestDone_(this, errorCode);
+        RunReportingErrors([&] { onRequestDone_(this, errorCode); });
 }
 
 void THttpCli::Synchronous(TMethod method) {

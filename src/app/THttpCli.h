@@ -36,6 +36,9 @@ enum class THttpAuth { None, Basic, Digest, Ntlm };
 // LocationChangeMaxCount hops in a row; one more ends the request with ErrorTooManyRelocations.
 // Only the body of the final answer is delivered through OnDocData (and into RcvdStream).
 //
+// An error a handler raises is reported (ReportException) and ends only that handler; the
+// request goes on.
+//
 // Error codes of OnRequestDone: 0 for none, a CURLcode for a transport failure, or one of the
 // codes below.
 class THttpCli : public QObject, private ICurlTransfer {

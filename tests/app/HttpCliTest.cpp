@@ -288,6 +288,39 @@ TEST_F(HttpCliTest, OneCookieEventPerCookieLine) {
     EXPECT_EQ(requests[0].headers.at("content-type"), "application/x-www-form-urlencoded");
 }
 
+TEST_F(HttpCliTest, PostRelocatedBy303BecomesGetAnd307StaysPost) {
+    server_.AddPage("/form", 200, "done");
+    struct Case {
+        int status;
+        std::string method;
+    };
+    const Case cases[] = {{301, "GET"}, {302, "GET"}, {303, "GET"}, {307, "POST"}, {308, "POST"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        const std::string from = "/post" + std::to_string(c.status);
+        server_.AddRedirect(from, "/form", c.status);
+        server_.ClearRequests();
+        THttpCli client;
+        client.RequestVer = QStringLiteral("1.1");
+        QBuffer body;
+        body.setData(QByteArray("a=1"));
+        body.open(QIODevice::ReadOnly);
+        client.SendStream = &body;
+        client.URL = Url(from);
+        client.Post();
+        const auto requests = server_.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[0].method, "POST");
+        EXPECT_EQ(requests[0].version, "HTTP/1.1");
+        EXPECT_EQ(requests[1].method, c.method);
+        EXPECT_EQ(requests[1].body, c.method == "POST" ? "a=1" : "");
+    }
+    THttpCli plain;
+    plain.URL = Url("/form");
+    plain.Get();
+    EXPECT_EQ(server_.Requests().back().version, "HTTP/1.0") << "the default request version";
+}
+
 TEST(HttpCliDocName, LastSegmentWithoutQuery) {
     const std::pair<const char*, const char*> cases[] = {
         {"http://host/a/b/movie.part1.rar", "movie.part1.rar"},

@@ -191,6 +191,7 @@ void TTestHttpServer::ClearRequests() {
 void TTestHttpServer::Record(const httplib::Request& request) {
     TRequestRecord record;
     record.method = request.method;
+    record.version = request.version;
     record.path = request.path;
     const size_t question = request.target.find('?');
     if (question != std::string::npos)

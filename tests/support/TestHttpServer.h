@@ -29,6 +29,8 @@ class TTestHttpServer {
 public:
     struct TRequestRecord {
         std::string method;
+        // "HTTP/1.0" or "HTTP/1.1"
+        std::string version;
         std::string path;
         std::string query;
         // The raw Range header, empty when absent.
