@@ -284,6 +284,12 @@ void TMainForm::MakeGrid() {
     CellHeight = std::max(1, gridHeight / Rows - 2 * CellSpacing);
     GridColumns = gridWidth / (CellWidth + CellSpacing);
     GridRows = gridHeight / (CellHeight + CellSpacing);
+    // The covers were decoded at the old cells' size; the placeholder stays.
+    const QImage placeholder = images.Find(TPictureContainer::NoImageName)
+                                   ? *images.Find(TPictureContainer::NoImageName)
+                                   : QImage();
+    images.Clear();
+    images.Add(TPictureContainer::NoImageName, placeholder);
     for (int i = 0; i < GridColumns * GridRows; ++i)
         AddCoverPanel();
 }
@@ -353,8 +359,8 @@ void TMainForm::FillPage() {
                              .arg(CatalogueTotal(answer)));
     PanelImdbIds.clear();
 
-    const int pictureWidth = CellWidth - 3 * ImageMargin;
-    const int pictureHeight = CellHeight - 3 * ImageMargin;
+    const int pictureWidth = PictureSize().width();
+    const int pictureHeight = PictureSize().height();
     const QFontMetrics metrics(font());
     // Extra entries beyond the panels are not shown.
     const qsizetype entries = std::min<qsizetype>(std::max<qsizetype>(answer.size() - 1, 0), count);
@@ -406,12 +412,16 @@ void TMainForm::LoadCover(const QString& imdbId) {
                 QFile::rename(partial, coverFile);
             }
         }
-        images.Add(imdbId, TPictureContainer::LoadPicture(coverFile));
+        images.Add(imdbId, TPictureContainer::LoadPicture(coverFile, PictureSize()));
         return;
     }
     // A cover file, once there, is used for good: one decoded picture per id is enough.
     if (!images.Find(imdbId))
-        images.Add(imdbId, TPictureContainer::LoadPicture(coverFile));
+        images.Add(imdbId, TPictureContainer::LoadPicture(coverFile, PictureSize()));
+}
+
+QSize TMainForm::PictureSize() const {
+    return QSize(CellWidth - 3 * ImageMargin, CellHeight - 3 * ImageMargin);
 }
 
 void TMainForm::btnPreviousClick() {

@@ -112,6 +112,9 @@ public:
     // cover file does not exist yet. `imdbId` is a valid id (IsImdbId).
     void LoadCover(const QString& imdbId);
 
+    // The size covers are shown at: the cell less 3 x ImageMargin each way.
+    QSize PictureSize() const;
+
     // True while RefreshPage fills a page.
     bool Refreshing() const { return refreshing_; }
 

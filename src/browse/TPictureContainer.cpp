@@ -11,10 +11,12 @@ const QImage* TPictureContainer::Find(const QString& name) const {
     return found == pictures_.constEnd() ? nullptr : &found.value();
 }
 
-QImage TPictureContainer::LoadPicture(const QString& path) {
+QImage TPictureContainer::LoadPicture(const QString& path, const QSize& size) {
     // A cover file is named ".jpg" whatever it holds, so the content decides the format.
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
+    if (size.isValid() && !size.isEmpty())
+        reader.setScaledSize(size);
     return reader.read();
 }

@@ -19,7 +19,9 @@ public:
     void Clear() { pictures_.clear(); }
 
     // Loads a picture from a file: a missing, empty or unreadable file gives an empty picture.
-    static QImage LoadPicture(const QString& path);
+    // With a valid `size` the picture is decoded at that size (as it is drawn), which for JPEG
+    // costs a fraction of decoding it whole.
+    static QImage LoadPicture(const QString& path, const QSize& size = QSize());
 
 private:
     QHash<QString, QImage> pictures_;
