@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace testenv {
 
@@ -24,6 +26,8 @@ public:
         const QString& program, const QStringList& arguments,
         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
         process_.setProcessEnvironment(environment);
+        // The server ends with the test, also when the test process dies.
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         process_.setReadChannel(QProcess::StandardOutput);
         process_.start(BinDir() + QLatin1Char('/') + program, QStringList(arguments)
