@@ -28,8 +28,17 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // A stop request ends every event loop, a message box's or a dialog's included; one that
+    // arrives while the main window is still being created ends the program once it exists.
+    bool stopRequested = false;
+    OnTerminationSignal([&] {
+        stopRequested = true;
+        TApplication::closeAllWindows();
+        TApplication::exit(0);
+    });
     TMainForm mainForm;
-    OnTerminationSignal([&] { mainForm.close(); });
+    if (stopRequested)
+        return 0;
     mainForm.showMaximized();
     const int exitCode = TApplication::exec();
     SetUserInteraction(nullptr);
