@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "rar/RarCrypto.h"
@@ -462,6 +463,8 @@ private:
         }
         void Skip(std::uint64_t n) { pos_ += n; }
         std::uint64_t Pos() const { return pos_; }
+        int Fd() const { return fd_; }
+        const std::string& Path() const { return path_; }
         void Finish() {
             if (::close(fd_) != 0) {
                 fd_ = -1;
@@ -507,6 +510,50 @@ private:
             return {p, n};
         }
         std::uint32_t Crc() const { return crc_; }
+
+        // Plain data with CRC32: `n` bytes straight from the file into the volume by the
+        // kernel, while a second thread reads the same bytes for their checksum. Returns the
+        // piece's CRC32; the file's running CRC32 is combined from it.
+        std::uint32_t CopyPlain(Output& out, std::uint64_t n) {
+            const std::uint64_t inOff = read_;
+            std::uint32_t pieceCrc = 0;
+            bool readOk = true;
+            std::thread summer([&] {
+                try {
+                    Bytes b(kCopyChunk);
+                    std::uint64_t done = 0;
+                    while (done < n) {
+                        std::size_t want =
+                            static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, n - done));
+                        ssize_t r = ::pread(fd_, b.data(), want, static_cast<off_t>(inOff + done));
+                        if (r < 0 && errno == EINTR)
+                            continue;
+                        if (r <= 0) {
+                            readOk = false;
+                            return;
+                        }
+                        pieceCrc = Crc32(pieceCrc, b.data(), static_cast<std::size_t>(r));
+                        done += static_cast<std::uint64_t>(r);
+                    }
+                } catch (...) {
+                    readOk = false;
+                }
+            });
+            bool copied = false;
+            try {
+                copied = CopyRange(inOff, out, n);
+            } catch (...) {
+                summer.join();
+                throw;
+            }
+            summer.join();
+            if (!copied || !readOk)
+                throw PackError(info_.input.path + ": file changed while it was packed");
+            out.Skip(n);
+            read_ += n;
+            crc_ = Crc32Combine(crc_, pieceCrc, n);
+            return pieceCrc;
+        }
         std::array<std::uint8_t, 32> Blake() { return blake_.Final(); }
         void CheckEnd() {
             std::uint8_t extra;
@@ -515,6 +562,49 @@ private:
         }
 
     private:
+        // Copies file bytes [inOff, inOff + n) to the volume at its position; false when the
+        // file ended early.
+        bool CopyRange(std::uint64_t inOff, Output& out, std::uint64_t n) {
+            off_t from = static_cast<off_t>(inOff);
+            off_t to = static_cast<off_t>(out.Pos());
+            std::uint64_t left = n;
+            bool kernel = true;
+            Bytes b;
+            while (left > 0) {
+                if (kernel) {
+                    ssize_t r = ::copy_file_range(fd_, &from, out.Fd(), &to,
+                                                  static_cast<std::size_t>(std::min<std::uint64_t>(left, 1ull << 30)), 0);
+                    if (r > 0) {
+                        left -= static_cast<std::uint64_t>(r);
+                        continue;
+                    }
+                    if (r == 0)
+                        return false;
+                    if (errno == EINTR)
+                        continue;
+                    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
+                        errno != EOPNOTSUPP && errno != EBADF && errno != EPERM)
+                        throw PackError(out.Path() + ": " + std::strerror(errno));
+                    kernel = false; // not between these files: copy through a buffer
+                    b.resize(kCopyChunk);
+                    continue;
+                }
+                std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyChunk));
+                ssize_t r = ::pread(fd_, b.data(), want, from);
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r < 0)
+                    throw PackError(info_.input.path + ": " + std::strerror(errno));
+                if (r == 0)
+                    return false;
+                out.WriteAt(static_cast<std::uint64_t>(to), b.data(), static_cast<std::size_t>(r));
+                from += r;
+                to += r;
+                left -= static_cast<std::uint64_t>(r);
+            }
+            return true;
+        }
+
         void Refill() {
             pos_ = len_ = 0;
             std::uint64_t left = info_.size - read_;
@@ -578,6 +668,10 @@ private:
             std::uint32_t pieceCrc = 0;
             Blake2sp pieceBlake;
             std::uint64_t left = piece.size;
+            if (!encrypted() && !opt_.blake2) {
+                pieceCrc = stream_->CopyPlain(out, piece.size);
+                left = 0;
+            }
             while (left > 0) {
                 auto [data, n] = stream_->Next(left);
                 if (n == 0)

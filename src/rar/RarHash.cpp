@@ -19,6 +19,10 @@ std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size) {
     return crc;
 }
 
+std::uint32_t Crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t sizeB) {
+    return static_cast<std::uint32_t>(::crc32_combine(crcA, crcB, static_cast<z_off_t>(sizeB)));
+}
+
 struct Blake2sp::State {
     blake2sp_state s;
 };

@@ -11,6 +11,8 @@ namespace rar {
 
 // Running CRC32 (the zlib polynomial RAR uses). Start with 0.
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size);
+// The CRC32 of A followed by B, from CRC32(A), CRC32(B) and B's length.
+std::uint32_t Crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t sizeB);
 
 // Running BLAKE2sp with a 32-byte digest, as RAR 5.0 stores it.
 class Blake2sp {

@@ -376,6 +376,8 @@ Status VolumeReader::ReadArchiveHeader() {
         } else {
             std::size_t n = static_cast<std::size_t>(
                 std::min<std::uint64_t>(first.packedSize, kMaxCommentSize));
+            if (source_.Size() < first.dataOffset + n)
+                return Need(first.dataOffset + n);
             std::string text(n, '\0');
             if (!Fetch(first.dataOffset, text.data(), n))
                 return Need(first.dataOffset + n);
@@ -630,6 +632,9 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
         if (size == 0 || size > kMaxHeaderSize)
             return Fail(Status::Damaged, "header size out of range");
         const std::size_t total = c.Pos() + static_cast<std::size_t>(size);
+        // Nothing is allocated for bytes the source does not hold.
+        if (source_.Size() < pos + total)
+            return Need(pos + total);
         h.resize(total);
         if (!Fetch(pos, h.data(), total))
             return Need(pos + total);
@@ -656,6 +661,8 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
         return Fail(wrong, "header size out of range");
     const std::size_t total = c.Pos() + static_cast<std::size_t>(size);
     const std::size_t padded = static_cast<std::size_t>(RoundUp16(total));
+    if (source_.Size() < pos + 16 + padded)
+        return Need(pos + 16 + padded);
     h.resize(padded);
     std::memcpy(h.data(), first, 16);
     if (padded > 16) {

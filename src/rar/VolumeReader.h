@@ -59,7 +59,7 @@ constexpr std::uint64_t kMaxSfxSize = 4 * 1024 * 1024;
 constexpr std::uint64_t kMaxHeaderSize = 2 * 1024 * 1024;
 // Names longer than this (in bytes) are damage.
 constexpr std::size_t kMaxNameSize = 8192;
-// An archive comment is read up to this size (larger ones are cut, commentTruncated).
+// An archive comment is read up to this size; a longer one is cut there.
 constexpr std::size_t kMaxCommentSize = 65536;
 
 class VolumeReader {
