@@ -5,8 +5,11 @@
 #include "catalogue/TCatalogueEntry.h"
 #include "server/catalogue/CatalogueTestServer.h"
 #include "soap/ESoapFault.h"
+#include "soap/TSoapClient.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -119,6 +122,15 @@ TEST_F(CatalogueClientTest, EachOrderPutsItsOwnVideoFirst) {
     EXPECT_EQ(classic.DisplayDescription(), QStringLiteral("DVD Rip - Spanish"));
 }
 
+TEST_F(CatalogueClientTest, ACallBlocksWithoutServingEvents) {
+    bool timerRan = false;
+    QTimer::singleShot(0, [&] { timerRan = true; });
+    GetCatalogueService()->getvideos(0, 18, QString(), 0);
+    EXPECT_FALSE(timerRan);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(timerRan);
+}
+
 TEST_F(CatalogueClientTest, SearchesWithBlanksAndWithoutText) {
     const _di_tavilonPortType service = GetCatalogueService();
     const ArrayOfstring padded = service->getvideos(0, 18, QStringLiteral("  oldest  "), 0);
@@ -186,6 +198,16 @@ TEST_F(CatalogueClientTest, EmptyDefaultServerUsesTheBuiltInEndpointAndChangesAp
     EXPECT_LT(totalB, Fillers + 3);
     SetDefaultServer(EndpointA());
     EXPECT_EQ(CatalogueTotal(GetCatalogueService()->getvideos(0, 1, QString(), 0)), Fillers + 3);
+}
+
+TEST_F(CatalogueClientTest, WsdlModeFindsTheEndpointInTheServiceDescription) {
+    const auto client = std::make_shared<TSoapClient>();
+    const _di_tavilonPortType described = GettavilonPortType(true, QString(), client);
+    EXPECT_EQ(client->URL, EndpointA());
+    EXPECT_EQ(client->SoapActionOf(QStringLiteral("getvideos")),
+              EndpointA() + QStringLiteral("/getvideos"));
+    EXPECT_EQ(CatalogueTotal(described->getvideos(0, 1, QString(), 0)), Fillers + 3);
+    EXPECT_THROW(GettavilonPortType(true, EndpointA() + QStringLiteral("?id=1")), Exception);
 }
 
 TEST_F(CatalogueClientTest, GetVideoLinksReadsTheVideosLines) {
