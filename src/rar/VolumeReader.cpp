@@ -117,6 +117,23 @@ std::uint32_t UnixToDosTime(std::int64_t seconds) {
                                       tm.tm_sec / 2);
 }
 
+std::optional<std::int64_t> DosToUnixTime(std::uint32_t dos) {
+    std::tm tm{};
+    tm.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
+    tm.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
+    tm.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
+    tm.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
+    tm.tm_min = static_cast<int>((dos >> 5) & 0x3F);
+    tm.tm_sec = static_cast<int>((dos & 0x1F) * 2);
+    tm.tm_isdst = -1;
+    if (tm.tm_mon < 0 || tm.tm_mday == 0)
+        return std::nullopt;
+    std::time_t t = std::mktime(&tm);
+    if (t == static_cast<std::time_t>(-1))
+        return std::nullopt;
+    return static_cast<std::int64_t>(t);
+}
+
 // RAR 3.x Unicode names: the 8-bit name, a zero, then the UTF-16 name coded against it.
 std::u16string DecodeRar4UnicodeName(const std::string& ascii, const std::uint8_t* enc,
                                      std::size_t encSize) {
@@ -547,8 +564,12 @@ Status VolumeReader::ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e)
         p.saltSize = 0;
         e.encryption = p;
     }
+    if (std::optional<std::int64_t> base = DosToUnixTime(e.dosTime))
+        e.mtimeNs = *base * 1000000000;
     if (flags & 0x1000) {
-        // Extended times: only their presence is checked; the DOS time stays the time given.
+        // Extended times: modification, creation, access, archiving time, 4 bits of flags
+        // each. The modification time refines the DOS time with a rounding second and up to
+        // three bytes of 100 ns units; the others are skipped.
         std::uint16_t tflags = c.U16();
         for (int i = 0; i < 4 && c.ok; ++i) {
             unsigned mode = (tflags >> ((3 - i) * 4)) & 0xF;
@@ -556,7 +577,16 @@ Status VolumeReader::ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e)
                 continue;
             if (i != 0)
                 c.U32();
-            c.Skip(mode & 3);
+            const unsigned count = mode & 3;
+            std::uint32_t units = 0;
+            for (unsigned j = 0; j < count; ++j)
+                units |= static_cast<std::uint32_t>(c.U8()) << ((j + 3 - count) * 8);
+            if (i == 0 && c.ok) {
+                std::optional<std::int64_t> base = DosToUnixTime(e.dosTime);
+                if (base)
+                    e.mtimeNs = (*base + ((mode & 4) ? 1 : 0)) * 1000000000 +
+                                static_cast<std::int64_t>(units) * 100;
+            }
         }
     }
     return Status::Ok;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <cstdlib>
+
 #include "rar/VolumeNaming.h"
 #include "rar/VolumeReader.h"
 #include "rar/RarCrypto.h"
@@ -82,6 +85,27 @@ TEST(VolumeReader, WellFormedCorpusListsLikeBsdtar) {
             if (!ref.entries[i].link) {
                 EXPECT_EQ(files[i].unpackedSize, ref.entries[i].size) << ref.entries[i].name;
             }
+        }
+    }
+}
+
+TEST(VolumeReader, ModificationTimesOfBothGenerations) {
+    struct Case {
+        const char* archive;
+        QDate date;
+    } cases[] = {{"rar.rar", QDate(2011, 6, 26)}, {"rar5_stored.rar", QDate()}};
+    for (const Case& c : cases) {
+        const auto files = Files(ListFile(c.archive));
+        ASSERT_FALSE(files.empty());
+        ASSERT_TRUE(files[0].mtimeNs.has_value()) << c.archive;
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(*files[0].mtimeNs / 1000000);
+        // The DOS time is the same moment, to its two-second steps.
+        const std::uint32_t dos = files[0].dosTime;
+        const QDateTime fromDos(QDate(1980 + (dos >> 25), (dos >> 21) & 15, (dos >> 16) & 31),
+                                QTime((dos >> 11) & 31, (dos >> 5) & 63, (dos & 31) * 2));
+        EXPECT_LE(std::abs(fromDos.secsTo(t)), 2) << c.archive;
+        if (c.date.isValid()) {
+            EXPECT_EQ(t.date(), c.date);
         }
     }
 }
