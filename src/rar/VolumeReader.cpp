@@ -112,9 +112,9 @@ std::uint32_t UnixToDosTime(std::int64_t seconds) {
     std::tm tm{};
     if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80 || tm.tm_year > 207)
         return 0;
-    return static_cast<std::uint32_t>((tm.tm_year - 80) << 25 | (tm.tm_mon + 1) << 21 |
-                                      tm.tm_mday << 16 | tm.tm_hour << 11 | tm.tm_min << 5 |
-                                      tm.tm_sec / 2);
+    auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+    return u(tm.tm_year - 80) << 25 | u(tm.tm_mon + 1) << 21 | u(tm.tm_mday) << 16 |
+           u(tm.tm_hour) << 11 | u(tm.tm_min) << 5 | u(tm.tm_sec / 2);
 }
 
 std::optional<std::int64_t> DosToUnixTime(std::uint32_t dos) {
