@@ -18,8 +18,7 @@ const char* const Program = "tavilon-catalogue";
 const QString DefaultListen = QStringLiteral("127.0.0.1:8180");
 // Requests one connection may carry before the server closes it.
 constexpr size_t KeepAliveRequests = 10000;
-// Years an operator may set.
-constexpr int FirstYear = 1800;
+// The latest year an operator may set.
 constexpr int LastYear = 2200;
 
 void PrintError(const QString& text) {
@@ -356,7 +355,7 @@ int YearCommand(const QStringList& arguments) {
                        "shows the latest first."),
         QStringLiteral("ID YYYY [--db DB]"), QStringLiteral("YYYY"), 0, LastYear,
         [](TCatalogueStore& store, qint64 id, int year) {
-            return (year == 0 || year >= FirstYear) && store.SetYear(id, year);
+            return store.SetYear(id, year);
         });
 }
 
