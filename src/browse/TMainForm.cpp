@@ -388,7 +388,10 @@ void TMainForm::FillPage() {
             }
         }
         panel->SetPictureCaption(PictureMarkup(picture, pictureWidth, pictureHeight));
-        panel->SetCaption(ShortenTitle(DecodeTitle(entry.Title), metrics, CellWidth));
+        // A title far longer than any cell is shortened all the same; the bound keeps the
+        // decoding and measuring of a hostile answer cheap.
+        panel->SetCaption(
+            ShortenTitle(DecodeTitle(entry.Title.left(MaxTitleLength)), metrics, CellWidth));
         panel->setVisible(true);
     }
     for (qsizetype i = entries; i < CoverPanels.size(); ++i)

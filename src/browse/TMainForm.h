@@ -62,6 +62,8 @@ public:
     static constexpr int GridSideMargin = 15;
     // The gap from a panel to the next cell.
     static constexpr int PanelGap = 5;
+    // Characters of a catalogue title looked at for its caption.
+    static constexpr int MaxTitleLength = 1024;
 
     // The page and the grid.
     qint32 PageOffset = 0;
