@@ -30,6 +30,15 @@ constexpr int SyncWaitSliceMs = 1000;
 constexpr int SyncLoopFinished = 0x4854;
 constexpr int SyncLoopSlice = 0x4855;
 
+// Raises an event: the handler runs from a copy, so it may destroy the client (and with it the
+// stored handler), and what it throws is reported instead of unwinding into the client.
+template <typename Handler, typename... Args> void Raise(const Handler& handler, Args&&... args) {
+    if (!handler)
+        return;
+    const Handler running = handler;
+    RunReportingErrors([&] { running(std::forward<Args>(args)...); });
+}
+
 bool IsRelocationStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -114,8 +123,7 @@ void THttpCli::PostASync() {
 
 void THttpCli::Abort() {
     if (!busy_) {
-        if (onRequestDone_)
-            RunReportingErrors([&] { onRequestDone_(this, 0); });
+        Raise(onRequestDone_, this, 0);
         return;
     }
     DetachEasy();
@@ -336,13 +344,11 @@ void THttpCli::CurlDeliver() {
         const QStringList cookies = cookies_;
         for (const QString& cookie : cookies) {
             bool accept = true;
-            if (onCookie_)
-                RunReportingErrors([&] { onCookie_(this, cookie, accept); });
+            Raise(onCookie_, this, cookie, accept);
             if (overtaken())
                 return;
         }
-        if (onHeaderEnd_)
-            RunReportingErrors([&] { onHeaderEnd_(this); });
+        Raise(onHeaderEnd_, this);
         if (overtaken())
             return;
     }
@@ -368,9 +374,8 @@ void THttpCli::CurlDeliver() {
                         --client->deliveryDepth_;
                 }
             } depth(self);
-            if (onDocData_)
-                RunReportingErrors(
-                    [&] { onDocData_(this, block.data(), static_cast<int64_t>(block.size())); });
+            Raise(onDocData_, this, static_cast<const char*>(block.data()),
+                  static_cast<int64_t>(block.size()));
         }
         if (!self)
             return;
@@ -413,8 +418,7 @@ void THttpCli::HopEnded(CURLcode result) {
         ++generation_;
         const QPointer<THttpCli> self(this);
         const uint64_t generation = generation_;
-        if (onLocationChange_)
-            RunReportingErrors([&] { onLocationChange_(this); });
+        Raise(onLocationChange_, this);
         if (!self || generation_ != generation || !busy_)
             return;
         SendHop();
@@ -466,8 +470,7 @@ void THttpCli::Finish(int errorCode) {
     lastErrorCode_ = errorCode;
     if (syncLoop_)
         syncLoop_->exit(SyncLoopFinished);
-    if (onRequestDone_)
-        RunReportingErrors([&] { onRequestDone_(this, errorCode); });
+    Raise(onRequestDone_, this, errorCode);
 }
 
 void THttpCli::Synchronous(TMethod method) {

@@ -129,6 +129,7 @@ public:
 
     void SetOnHeaderEnd(TNotifyEvent handler) { onHeaderEnd_ = std::move(handler); }
     void SetOnLocationChange(TNotifyEvent handler) { onLocationChange_ = std::move(handler); }
+    // The buffer of OnDocData is valid until the handler returns (or destroys the client).
     void SetOnDocData(TDocDataEvent handler) { onDocData_ = std::move(handler); }
     void SetOnRequestDone(TRequestDoneEvent handler) { onRequestDone_ = std::move(handler); }
     void SetOnCookie(TCookieEvent handler) { onCookie_ = std::move(handler); }

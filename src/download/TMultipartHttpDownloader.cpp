@@ -13,6 +13,15 @@ constexpr int StatsIntervalMs = 1000;
 constexpr int PartsStartedBySplit = 10;
 constexpr double MsPerDay = 86400000.0;
 
+// Raises an event from a copy of its handler, so the handler may replace the component's
+// handlers (a new volume downloader hooking them) while it runs.
+template <typename Handler, typename... Args> void Raise(const Handler& handler, Args&&... args) {
+    if (handler) {
+        const Handler running = handler;
+        running(std::forward<Args>(args)...);
+    }
+}
+
 // The first byte of "bytes a-b/len" in the answer's Content-Range, or -1 when there is none.
 int64_t ContentRangeStart(const QStringList& header) {
     static const QRegularExpression pattern(
@@ -112,8 +121,7 @@ void TMultipartHttpDownloader::Start() {
 
 void TMultipartHttpDownloader::FirstHeaderEnd(TMyHttpCli* part) {
     const uint64_t transfer = transfer_;
-    if (onAsyncHeaderEnd_)
-        onAsyncHeaderEnd_(part);
+    Raise(onAsyncHeaderEnd_, part);
     if (transfer != transfer_ || abortFlag_)
         return;
     if (part->StatusCode() != 200)
@@ -264,8 +272,7 @@ void TMultipartHttpDownloader::PartRequestDone(TMyHttpCli* part, int errorCode) 
     }
     part->fruitlessRestarts_ = 0;
     const uint64_t transfer = transfer_;
-    if (onRequestPartDone_)
-        onRequestPartDone_(this, 200, QStringLiteral("OK"), part->Index);
+    Raise(onRequestPartDone_, this, 200, QStringLiteral("OK"), part->Index);
     if (transfer != transfer_)
         return;
     CompletionTest(200, QStringLiteral("OK"));
@@ -367,8 +374,7 @@ void TMultipartHttpDownloader::Report(int errorCode, const QString& reason) {
     splitPending_ = false;
     statsTimer_->stop();
     stallTimer_->stop();
-    if (onRequestDone_)
-        onRequestDone_(this, errorCode, reason);
+    Raise(onRequestDone_, this, errorCode, reason);
 }
 
 void TMultipartHttpDownloader::CheckStalls() {
@@ -425,6 +431,5 @@ void TMultipartHttpDownloader::StatsTick() {
 }
 
 void TMultipartHttpDownloader::ShowStats() {
-    if (onShowStats_)
-        onShowStats_(this);
+    Raise(onShowStats_, this);
 }
