@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <regex>
 #include <sys/inotify.h>
@@ -70,6 +71,7 @@ bool ProgressWatcher::Start(std::string& error) {
     while (FileExists(VolumeName(newest_ + 1))) {
         ++newest_;
         At(newest_).exists = true;
+        At(newest_).missedHistory = true;
     }
     fd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (fd_ < 0) {
@@ -95,8 +97,10 @@ bool ProgressWatcher::Start(std::string& error) {
     if (ReadProgress(value, stop)) {
         if (stop)
             stopped_ = true;
-        else
+        else if (newest_ == 0)
             Attribute(value, false);
+        else
+            lastValueZero_ = value == 0; // may be an older volume's: not attributed
     }
     return true;
 }
@@ -148,9 +152,33 @@ bool ProgressWatcher::Exists(std::size_t index) {
     return v.exists;
 }
 
+bool ProgressWatcher::OpenForWriting(const std::string& path) {
+    // A read lease is refused while any process has the file open for writing.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    bool writing = ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0;
+    if (!writing)
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    ::close(fd);
+    return writing;
+}
+
+bool ProgressWatcher::EndedWithoutHistory(std::size_t index) {
+    // A volume that appeared before the watch began (the extractor started late): the writes
+    // that would tell its early 0 from the last one were not seen. Its download is over when
+    // the client reads 0 and nobody has the volume open for writing any more.
+    Volume& v = At(index);
+    if (v.ended || !v.missedHistory || index != newest_ || unordered_ || !lastValueZero_)
+        return v.ended;
+    if (!OpenForWriting(VolumeName(index)))
+        v.ended = true;
+    return v.ended;
+}
+
 bool ProgressWatcher::Complete(std::size_t index) {
     DrainEvents();
-    if (At(index).ended)
+    if (EndedWithoutHistory(index))
         return true;
     // Volumes are downloaded strictly in order: once the next one exists this one is done.
     return Exists(index + 1);
@@ -168,7 +196,7 @@ std::uint64_t ProgressWatcher::Usable(std::size_t index) {
 
 bool ProgressWatcher::Ended(std::size_t index) {
     DrainEvents();
-    return At(index).ended && !Exists(index + 1);
+    return EndedWithoutHistory(index) && !Exists(index + 1);
 }
 
 bool ProgressWatcher::ReadProgress(std::int64_t& value, bool& stop) {
@@ -213,6 +241,7 @@ bool ProgressWatcher::ReadProgress(std::int64_t& value, bool& stop) {
 }
 
 void ProgressWatcher::Attribute(std::int64_t value, bool counted) {
+    lastValueZero_ = value == 0;
     if (unordered_)
         return;
     Volume& v = At(newest_);

@@ -66,6 +66,8 @@ private:
         int writes = 0;           // progress writes attributed to it
         bool ended = false;       // the final 0 was attributed to it
         bool exists = false;      // its file was seen
+        // It existed before the watch began: its earlier progress writes were not seen.
+        bool missedHistory = false;
     };
     Volume& At(std::size_t index);
     void DrainEvents();
@@ -73,7 +75,9 @@ private:
     void OnProgressWritten(bool closed);
     bool ReadProgress(std::int64_t& value, bool& stop);
     void Attribute(std::int64_t value, bool counted);
+    bool EndedWithoutHistory(std::size_t index);
     static bool FileExists(const std::string& path);
+    static bool OpenForWriting(const std::string& path);
     static std::uint64_t FileSize(const std::string& path);
 
     std::string progressFile_;
@@ -89,6 +93,8 @@ private:
     // The event queue overflowed: the order is lost until the next volume appears.
     bool unordered_ = false;
     bool stopped_ = false;
+    // The progress file read 0 the last time.
+    bool lastValueZero_ = false;
     std::uint64_t writes_ = 0;
     int fd_ = -1;
     int volumeWatch_ = -1, progressWatch_ = -1;

@@ -37,7 +37,12 @@
 //  6. "OK" (or a negative value) in the progress file: the client ended the playback; stop at
 //     once. Without any change (no new data read, no new volume, no write of the progress
 //     file) for 10 minutes: stop.
-//  7. A complete volume that ends before the archive says it does, or a volume that the
+//  7. Started late (a later volume already exists when the watch begins), the extractor has
+//     missed the writes that tell an early 0 from the last one for the newest volume. The
+//     count read then is not attributed to it (it may be an older volume's); that volume ends
+//     when the progress file reads 0 and nobody has the volume open for writing any more (a
+//     read lease is granted), the client's downloader holding it open while it downloads it.
+//  8. A complete volume that ends before the archive says it does, or a volume that the
 //     archive needs but that does not come before the download ends, is an error.
 //
 // Entries: stored entries are copied as their bytes become usable, decrypted for encrypted

@@ -150,6 +150,29 @@ TEST_F(ProgressWatcherTest, IdleTimeoutCountsFromTheLastChange) {
     EXPECT_GE(steady_clock::now() - begin, milliseconds(600));
 }
 
+TEST_F(ProgressWatcherTest, StartedAfterALaterVolumeAppeared) {
+    CreateVolume("movie.part2.rar");
+    Write("900"); // may be the first volume's count: says nothing of the second
+    {
+        QFile writer(QDir(volumes_).filePath("movie.part2.rar"));
+        ASSERT_TRUE(writer.open(QIODevice::ReadWrite)); // the downloader still writes it
+        auto w = Start(100);
+        EXPECT_TRUE(w->Complete(0));
+        EXPECT_EQ(w->Usable(1), 0u);
+        Write("0");
+        EXPECT_FALSE(w->Complete(1)); // an early 0 as far as anyone can tell
+        writer.close();
+        EXPECT_TRUE(w->Ended(1)); // 0, and the volume is no longer being written
+        EXPECT_EQ(w->Usable(1), static_cast<std::uint64_t>(kVolumeSize));
+    }
+    {
+        auto w = Start(100);
+        Write("300");
+        EXPECT_FALSE(w->Complete(1)); // not written any more, but the count is not 0
+        EXPECT_EQ(w->Usable(1), 300u);
+    }
+}
+
 TEST_F(ProgressWatcherTest, OldVolumeNaming) {
     CreateVolume("movie.rar");
     auto w = Start(100, std::chrono::minutes(1), "movie.rar");
