@@ -277,6 +277,9 @@ size_t THttpCli::WriteCallback(char* buffer, size_t size, size_t count, void* us
         hop.paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
+    // One allocation of the most the buffer can hold, instead of growth by doubling.
+    if (self->received_.capacity() < MaxBufferedBody + ReceiveBufferSize)
+        self->received_.reserve(MaxBufferedBody + ReceiveBufferSize);
     self->received_.insert(self->received_.end(), buffer, buffer + length);
     self->RequestPending();
     return length;
