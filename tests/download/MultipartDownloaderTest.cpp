@@ -221,6 +221,18 @@ TEST_F(MultipartTest, RangesRestartAfterCutsAndStalls) {
         EXPECT_TRUE(ReadAll(target_) == content);
     }
     {
+        SCOPED_TRACE("one range cut again and again, each time after some data");
+        server_.SetCutAfter(1000, 30, 7 * (2000000 / 100 + 1));
+        TMultipartHttpDownloader downloader;
+        Prepare(downloader, url);
+        downloader.RestartDelayMs = 1;
+        downloader.MaxRestartDelayMs = 1;
+        TPartDriver driver(downloader);
+        Run(downloader, driver);
+        ASSERT_EQ(driver.doneCode, 200) << "data received resets the failure count";
+        EXPECT_TRUE(ReadAll(target_) == content);
+    }
+    {
         SCOPED_TRACE("stalled connection");
         const int cutsBefore = server_.CutCount();
         server_.AddStall(5000, 20000, 1, 3 * (2000000 / 100 + 1));
@@ -258,12 +270,26 @@ TEST_F(MultipartTest, ServerIgnoringRangesEndsTheTransferWithoutWritingItsBodies
     server_.SetIgnoreRange(true);
     TMultipartHttpDownloader downloader;
     Prepare(downloader, url, 10);
-    downloader.RestartDelayMs = 1;
-    downloader.MaxRestartDelayMs = 8;
+    downloader.RestartDelayMs = 20;
+    downloader.MaxRestartDelayMs = 80;
     TPartDriver driver(downloader);
+    QElapsedTimer clock;
+    clock.start();
     Run(downloader, driver);
-    EXPECT_NE(driver.doneCode, 200);
-    EXPECT_NE(driver.doneCode, 0);
+    EXPECT_EQ(driver.doneCode, TMultipartHttpDownloader::ErrorRangeFailed);
+    // Eleven waits of 20, 40, 80, 80, ... ms between the twelve attempts of a range.
+    EXPECT_GE(clock.elapsed(), 20 + 40 + 9 * 80);
+    std::map<std::string, int> attempts;
+    for (const auto& request : server_.Requests())
+        if (!request.range.empty())
+            ++attempts[request.range];
+    ASSERT_EQ(attempts.size(), 10u);
+    int most = 0;
+    for (const auto& [range, count] : attempts) {
+        EXPECT_LE(count, 12) << range;
+        most = std::max(most, count);
+    }
+    EXPECT_EQ(most, 12);
     EXPECT_EQ(downloader.TotalCount(), 0);
     EXPECT_EQ(ReadAll(target_).size(), 0) << "no 200 body reached the file";
     EXPECT_TRUE(driver.partsDone.empty());
