@@ -16,8 +16,11 @@
 
 namespace {
 
-// How often the ready video is looked for while no statistics arrive.
+// How often the ready video is looked for while no statistics arrive (between and after
+// volumes), and, until it was first found, whatever else happens: playback starts as soon as
+// the extractor has written enough, not at the next statistics tick.
 constexpr int ReadyCheckIntervalMs = 1000;
+constexpr int FirstReadyCheckIntervalMs = 100;
 // The document name of the file host's download page, which relocates to the file.
 const QString DownloadPageName = QStringLiteral("mgr_dl.php");
 
@@ -71,7 +74,7 @@ TDownloader::TDownloader(QObject* owner) : QObject(owner) {
     readyTimer_ = new QTimer(this);
     readyTimer_->setInterval(ReadyCheckIntervalMs);
     connect(readyTimer_, &QTimer::timeout, this, [this] {
-        if (!transferRunning_)
+        if (!readyRaised_ || !transferRunning_)
             CheckVideoFileReady();
     });
     Reset();
@@ -150,7 +153,8 @@ void TDownloader::Start() {
         throw Exception(QStringLiteral("No multipart downloader to download with."));
     ++volumeToken_;
     Reset();
-    readyTimer_->start();
+    readyRaised_ = false;
+    readyTimer_->start(FirstReadyCheckIntervalMs);
     StartVolume(false);
 }
 
@@ -397,6 +401,11 @@ void TDownloader::CheckVideoFileReady() {
         const QFileInfo info(path);
         size = info.exists() ? info.size() : -1;
     }
-    if (size > VideoReadySize)
-        onVideoFileReady_(this, path);
+    if (size <= VideoReadySize)
+        return;
+    if (!readyRaised_) {
+        readyRaised_ = true;
+        readyTimer_->setInterval(ReadyCheckIntervalMs);
+    }
+    onVideoFileReady_(this, path);
 }

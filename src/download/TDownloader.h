@@ -133,6 +133,8 @@ private:
     QString notice_;
     // Looks for the ready video while no statistics arrive (between and after volumes).
     QTimer* readyTimer_ = nullptr;
+    // OnVideoFileReady was raised since Start.
+    bool readyRaised_ = false;
 
     TProgressEvent onProgress_;
     TVideoFileReadyEvent onVideoFileReady_;

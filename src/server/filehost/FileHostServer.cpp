@@ -76,11 +76,29 @@ FileHostServer::FileHostServer(FileHostStore& store, ServeOptions options)
     server_->set_keep_alive_max_count(kKeepAliveRequests);
     server_->set_keep_alive_timeout(kKeepAliveSeconds);
     server_->set_payload_max_length(kMaxFormBody);
-    if (options_.log)
-        server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
-            std::fprintf(stderr, "%s %s %s -> %d\n", request.remote_addr.c_str(),
-                         request.method.c_str(), request.target.c_str(), response.status);
+    if (options_.log) {
+        server_->set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+            const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch());
+            const std::string range = request.get_header_value("Range");
+            std::fprintf(stderr, "%lld.%03lld %s %s %s %s start\n",
+                         static_cast<long long>(now.count() / 1000),
+                         static_cast<long long>(now.count() % 1000), request.remote_addr.c_str(),
+                         request.method.c_str(), request.target.c_str(),
+                         range.empty() ? "-" : range.c_str());
+            return httplib::Server::HandlerResponse::Unhandled;
         });
+        server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
+            const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch());
+            const std::string range = request.get_header_value("Range");
+            std::fprintf(stderr, "%lld.%03lld %s %s %s %s -> %d\n",
+                         static_cast<long long>(now.count() / 1000),
+                         static_cast<long long>(now.count() % 1000), request.remote_addr.c_str(),
+                         request.method.c_str(), request.target.c_str(),
+                         range.empty() ? "-" : range.c_str(), response.status);
+        });
+    }
     Routes();
 }
 
