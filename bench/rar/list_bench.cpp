@@ -2,6 +2,8 @@
 // every header read and skipped, volumes followed) and prints the best of N runs in ms.
 // Usage: list_bench LIBUNRAR.so FIRST-VOLUME [RUNS]
 
+#include "libunrar/UnrarInterface.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,8 +12,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "libunrar/UnrarInterface.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
         }
         close(h);
         const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         if (ms < best)
             best = ms;
         if (r != ERAR_END_ARCHIVE) {

@@ -1,12 +1,12 @@
 #include "extract/RARLibrary.h"
 
+#include "app/UserInteraction.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLibrary>
 #include <memory>
-
-#include "app/UserInteraction.h"
 
 const char* const kRARLibraryTooOldText =
     "Your version of the RAR library is too old. Please download the newest \"unrar.dll\" "
@@ -49,14 +49,15 @@ template <typename F> void Resolve(QLibrary& lib, const char* name, F& target) {
 
 } // namespace
 
-void SetRARLibraryFolder(const QString& folder) { State().folder = folder; }
+void SetRARLibraryFolder(const QString& folder) {
+    State().folder = folder;
+}
 
 void LoadRARLibrary() {
     LoaderState& s = State();
     if (s.loaded)
         return;
-    const QString folder =
-        s.folder.isEmpty() ? QCoreApplication::applicationDirPath() : s.folder;
+    const QString folder = s.folder.isEmpty() ? QCoreApplication::applicationDirPath() : s.folder;
     auto lib = std::make_unique<QLibrary>(QDir(folder).filePath(LibraryFileName()));
     if (folder.isEmpty() || !lib->load()) {
         lib = std::make_unique<QLibrary>(QString::fromLatin1(kLibraryName));
@@ -95,9 +96,13 @@ void UnloadRARLibrary() {
     s.functions = TRARFunctions{};
 }
 
-bool IsRARLibraryLoaded() { return State().loaded; }
+bool IsRARLibraryLoaded() {
+    return State().loaded;
+}
 
-const TRARFunctions& RARFunctions() { return State().functions; }
+const TRARFunctions& RARFunctions() {
+    return State().functions;
+}
 
 bool IsExecutableFile(const QString& path) {
     // The executable types of the Windows test (MS-DOS, 16-bit Windows, OS/2, POSIX and
@@ -108,5 +113,6 @@ bool IsExecutableFile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray head = file.read(kExecutableHeaderSize);
-    return head.startsWith("MZ") || head.startsWith("\x7f" "ELF");
+    return head.startsWith("MZ") || head.startsWith("\x7f"
+                                                    "ELF");
 }

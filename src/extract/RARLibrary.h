@@ -3,9 +3,9 @@
 // The process-wide handle of the RAR listing library (libunrar.so, loaded by the bare name
 // "unrar") and its entry points, resolved by export name.
 
-#include <QString>
-
 #include "libunrar/UnrarInterface.h"
+
+#include <QString>
 
 struct TRARFunctions {
     RAROpenArchive_t RAROpenArchive = nullptr;

@@ -1,11 +1,11 @@
 #include "extract/TRAR.h"
 
+#include "extract/RARLibrary.h"
+
 #include <QDate>
 #include <QTime>
 #include <cstring>
 #include <cwchar>
-
-#include "extract/RARLibrary.h"
 
 namespace {
 
@@ -80,7 +80,9 @@ TRAR::~TRAR() {
     UnloadRARLibrary();
 }
 
-QString TRAR::GetVersion() const { return QStringLiteral("1.1 stable"); }
+QString TRAR::GetVersion() const {
+    return QStringLiteral("1.1 stable");
+}
 
 bool TRAR::OpenFile(const QString& FileName) {
     ArchiveInformation_->Reset();
@@ -150,7 +152,7 @@ bool TRAR::OpenArchive(bool forExtraction) {
     }
     RAROpenArchiveDataEx& d = *archiveData_;
     std::memset(&d, 0, sizeof d);
-    d.OpenMode = forExtraction ? RAR_OM_EXTRACT
+    d.OpenMode = forExtraction           ? RAR_OM_EXTRACT
                  : ReadMultiVolumeToEnd_ ? RAR_OM_LIST_INCSPLIT
                                          : RAR_OM_LIST;
     const std::wstring name = ArchiveInformation_->FileName_.toStdWString();
@@ -236,7 +238,8 @@ void TRAR::ProcessHeader() {
         a.Solid_ = true;
     const QString host = HostText(h.HostOS);
     a.HostOS_ = host;
-    const bool directory = (F & kDictionaryMask) == kDictionaryMask || h.FileAttr == kDirectoryAttribute;
+    const bool directory =
+        (F & kDictionaryMask) == kDictionaryMask || h.FileAttr == kDirectoryAttribute;
     if (!directory) {
         a.TotalFiles_ += 1;
         a.DictionarySize_ = kBaseDictionarySize << ((F & kDictionaryMask) >> 5);
@@ -256,7 +259,8 @@ void TRAR::ProcessHeader() {
     item.CRC32 = QString::number(h.FileCRC, 16).toUpper();
     item.Attributes = h.FileAttr;
     if (h.CmtBuf != nullptr && h.CmtBufSize > 0)
-        item.Comment = QString::fromLocal8Bit(h.CmtBuf, static_cast<qsizetype>(strnlen(h.CmtBuf, h.CmtBufSize)));
+        item.Comment = QString::fromLocal8Bit(
+            h.CmtBuf, static_cast<qsizetype>(strnlen(h.CmtBuf, h.CmtBufSize)));
     item.Time = DosDateTime(h.FileTime);
     item.CompressionMethod = h.Method;
     item.UnpackVersion = h.UnpVer;
@@ -276,7 +280,16 @@ void TRAR::CloseArchive() {
 
 void TRAR::ReportError(qint32 code, TRAROperation operation) {
     switch (code) {
-    case 11: case 12: case 14: case 15: case 16: case 17: case 18: case 19: case 20: case 21:
+    case 11:
+    case 12:
+    case 14:
+    case 15:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
     case kErrorNoLibrary:
         abort_ = true;
         break;
@@ -313,7 +326,10 @@ int TRAR::HandleCallback(unsigned int msg, RAR_LPARAM p1, RAR_LPARAM p2) {
             } else {
                 char* name = reinterpret_cast<char*>(p1);
                 const QString required =
-                    name != nullptr ? QString::fromLocal8Bit(name, static_cast<qsizetype>(strnlen(name, kVolumeNameBufferSize))) : QString();
+                    name != nullptr
+                        ? QString::fromLocal8Bit(
+                              name, static_cast<qsizetype>(strnlen(name, kVolumeNameBufferSize)))
+                        : QString();
                 QString newName;
                 bool cancel = false;
                 if (OnNextVolumeRequired)

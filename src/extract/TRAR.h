@@ -1,5 +1,9 @@
 #pragma once
 
+#include "extract/TRARArchiveInformation.h"
+#include "extract/TRARFileItem.h"
+#include "libunrar/UnrarInterface.h"
+
 #include <QObject>
 #include <QString>
 #include <exception>
@@ -7,30 +11,23 @@
 #include <memory>
 #include <vector>
 
-#include "extract/TRARArchiveInformation.h"
-#include "extract/TRARFileItem.h"
-#include "libunrar/UnrarInterface.h"
-
 // Lists one RAR archive through the RAR listing library, answers the library's callbacks
 // through events and gathers ArchiveInformation. Never extracts.
 class TRAR : public QObject {
 public:
-    using TOnRARErrorNotifyEvent = std::function<void(TRAR* Sender, qint32 ErrorCode,
-                                                      TRAROperation Operation)>;
+    using TOnRARErrorNotifyEvent =
+        std::function<void(TRAR* Sender, qint32 ErrorCode, TRAROperation Operation)>;
     using TOnRARListFile = std::function<void(TRAR* Sender, const TRARFileItem& FileInformation)>;
     using TOnRARPasswordRequired =
         std::function<void(TRAR* Sender, bool HeaderPassword, const QString& FileName,
                            QString& NewPassword, bool& Cancel)>;
-    using TOnRARNextVolumeRequired =
-        std::function<void(TRAR* Sender, const QString& requiredFileName,
-                           QString& newFileName, bool& Cancel)>;
-    using TOnRARProcess =
-        std::function<void(TRAR* Sender, const QString& FileName, quint64 ArchiveBytesTotal,
-                           quint64 ArchiveBytesDone, quint64 FileBytesTotal,
-                           quint64 FileBytesDone)>;
-    using TOnRARReplace =
-        std::function<void(TRAR* Sender, const TRARReplaceData& ExistingData,
-                           const TRARReplaceData& NewData, TRARReplace& Action)>;
+    using TOnRARNextVolumeRequired = std::function<void(
+        TRAR* Sender, const QString& requiredFileName, QString& newFileName, bool& Cancel)>;
+    using TOnRARProcess = std::function<void(TRAR* Sender, const QString& FileName,
+                                             quint64 ArchiveBytesTotal, quint64 ArchiveBytesDone,
+                                             quint64 FileBytesTotal, quint64 FileBytesDone)>;
+    using TOnRARReplace = std::function<void(TRAR* Sender, const TRARReplaceData& ExistingData,
+                                             const TRARReplaceData& NewData, TRARReplace& Action)>;
 
     explicit TRAR(QObject* owner = nullptr);
     // Also unloads the RAR library for the whole process.

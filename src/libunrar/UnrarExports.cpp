@@ -1,18 +1,20 @@
 // The exported entry points of libunrar.so. Every one catches whatever the reading code
 // raises: no exception leaves the library.
 
-#include <cstring>
-#include <new>
-
 #include "libunrar/UnrarInterface.h"
 #include "libunrar/UnrarSession.h"
 #include "rar/RarText.h"
+
+#include <cstring>
+#include <new>
 
 #define UNRAR_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
-unrar::UnrarSession* Session(void* handle) { return static_cast<unrar::UnrarSession*>(handle); }
+unrar::UnrarSession* Session(void* handle) {
+    return static_cast<unrar::UnrarSession*>(handle);
+}
 
 std::string ArchivePath(const char* narrow, const wchar_t* wide) {
     if (wide != nullptr && *wide != L'\0') {
@@ -156,4 +158,6 @@ UNRAR_EXPORT void RARSetPassword(void* h, char* password) {
     }
 }
 
-UNRAR_EXPORT int RARGetDllVersion() { return TAVILON_UNRAR_DLL_VERSION; }
+UNRAR_EXPORT int RARGetDllVersion() {
+    return TAVILON_UNRAR_DLL_VERSION;
+}

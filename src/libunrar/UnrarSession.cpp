@@ -1,5 +1,9 @@
 #include "libunrar/UnrarSession.h"
 
+#include "rar/RarHash.h"
+#include "rar/RarText.h"
+#include "rar/VolumeNaming.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -8,10 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-#include "rar/RarHash.h"
-#include "rar/RarText.h"
-#include "rar/VolumeNaming.h"
 
 namespace unrar {
 
@@ -41,7 +41,9 @@ template <std::size_t N> void CopyWide(wchar_t (&out)[N], const std::string& s) 
     out[n] = L'\0';
 }
 
-std::string NarrowToUtf8(const char* s) { return rar::Legacy8BitToUtf8(s, false); }
+std::string NarrowToUtf8(const char* s) {
+    return rar::Legacy8BitToUtf8(s, false);
+}
 
 bool FileExists(const std::string& path) {
     struct stat st {};
@@ -172,8 +174,9 @@ int UnrarSession::OpenVolume(const std::string& path, bool first) {
 bool UnrarSession::Open(const std::string& path, unsigned int mode, UNRARCALLBACK callback,
                         RAR_LPARAM userData, int& result) {
     firstPath_ = path;
-    mode_ = mode <= static_cast<unsigned int>(RAR_OM_LIST_INCSPLIT) ? mode
-                                                                 : static_cast<unsigned int>(RAR_OM_LIST);
+    mode_ = mode <= static_cast<unsigned int>(RAR_OM_LIST_INCSPLIT)
+                ? mode
+                : static_cast<unsigned int>(RAR_OM_LIST);
     callback_ = callback;
     userData_ = userData;
     result = OpenVolume(path, true);
@@ -252,10 +255,9 @@ int UnrarSession::NextEntry() {
             current_ = std::move(e);
             return ERAR_SUCCESS;
         }
-        const bool volumeEnds =
-            (s == rar::Status::EndOfArchive && reader_->NextVolumeExpected()) ||
-            (s == rar::Status::NeedMore && reader_->AtCleanEnd() && firstArchive_.isVolume &&
-             lastSplitAfter_);
+        const bool volumeEnds = (s == rar::Status::EndOfArchive && reader_->NextVolumeExpected()) ||
+                                (s == rar::Status::NeedMore && reader_->AtCleanEnd() &&
+                                 firstArchive_.isVolume && lastSplitAfter_);
         if (volumeEnds) {
             lastSplitAfter_ = false;
             int r = ChangeVolume();
@@ -263,8 +265,7 @@ int UnrarSession::NextEntry() {
                 return r;
             continue;
         }
-        if (s == rar::Status::EndOfArchive ||
-            (s == rar::Status::NeedMore && reader_->AtCleanEnd()))
+        if (s == rar::Status::EndOfArchive || (s == rar::Status::NeedMore && reader_->AtCleanEnd()))
             return ERAR_END_ARCHIVE;
         return StatusCode(s);
     }
@@ -321,7 +322,8 @@ int UnrarSession::ReadHeader(RARHeaderDataEx& d) {
     d.FileAttr = e.attributes;
     d.CmtSize = 0;
     d.CmtState = 0;
-    d.DictSize = static_cast<unsigned int>(std::min<std::uint64_t>(e.dictionarySize / 1024, UINT_MAX));
+    d.DictSize =
+        static_cast<unsigned int>(std::min<std::uint64_t>(e.dictionarySize / 1024, UINT_MAX));
     d.HashType = e.hasBlake2 ? RAR_HASH_BLAKE2 : e.hasCrc32 ? RAR_HASH_CRC32 : RAR_HASH_NONE;
     std::memset(d.Hash, 0, sizeof d.Hash);
     if (e.hasBlake2)

@@ -2,13 +2,13 @@
 
 // One open archive of the listing library: the handle behind RAROpenArchiveEx.
 
-#include <memory>
-#include <string>
-
 #include "libunrar/UnrarInterface.h"
 #include "rar/ByteSource.h"
 #include "rar/RarCrypto.h"
 #include "rar/VolumeReader.h"
+
+#include <memory>
+#include <string>
 
 namespace unrar {
 

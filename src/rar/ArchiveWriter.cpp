@@ -1,5 +1,9 @@
 #include "rar/ArchiveWriter.h"
 
+#include "rar/RarCrypto.h"
+#include "rar/RarHash.h"
+#include "rar/VolumeNaming.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -10,10 +14,6 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-
-#include "rar/RarCrypto.h"
-#include "rar/RarHash.h"
-#include "rar/VolumeNaming.h"
 
 namespace rar {
 
@@ -46,13 +46,17 @@ void PutVInt(Bytes& b, std::uint64_t v) {
     } while (v != 0);
 }
 
-std::uint64_t RoundUp16(std::uint64_t n) { return (n + 15) & ~std::uint64_t{15}; }
+std::uint64_t RoundUp16(std::uint64_t n) {
+    return (n + 15) & ~std::uint64_t{15};
+}
 
 std::uint32_t DosTime(std::time_t t) {
     std::tm tm{};
     if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80 || tm.tm_year > 207)
         return (1 << 21) | (1 << 16); // 1980-01-01
-    auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+    auto u = [](int v) {
+        return static_cast<std::uint32_t>(v);
+    };
     return u(tm.tm_year - 80) << 25 | u(tm.tm_mon + 1) << 21 | u(tm.tm_mday) << 16 |
            u(tm.tm_hour) << 11 | u(tm.tm_min) << 5 | u(tm.tm_sec / 2);
 }
@@ -300,7 +304,7 @@ private:
             if (p.encryption != nullptr) {
                 Bytes rec;
                 PutVInt(rec, 0x01);
-                PutVInt(rec, 0);          // AES-256
+                PutVInt(rec, 0);         // AES-256
                 PutVInt(rec, 0x1 | 0x2); // password check, keyed checksums
                 rec.push_back(p.encryption->kdfCount);
                 rec.insert(rec.end(), p.encryption->salt.begin(), p.encryption->salt.end());
@@ -572,8 +576,9 @@ private:
             Bytes b;
             while (left > 0) {
                 if (kernel) {
-                    ssize_t r = ::copy_file_range(fd_, &from, out.Fd(), &to,
-                                                  static_cast<std::size_t>(std::min<std::uint64_t>(left, 1ull << 30)), 0);
+                    ssize_t r = ::copy_file_range(
+                        fd_, &from, out.Fd(), &to,
+                        static_cast<std::size_t>(std::min<std::uint64_t>(left, 1ull << 30)), 0);
                     if (r > 0) {
                         left -= static_cast<std::uint64_t>(r);
                         continue;
@@ -589,7 +594,8 @@ private:
                     b.resize(kCopyChunk);
                     continue;
                 }
-                std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyChunk));
+                std::size_t want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyChunk));
                 ssize_t r = ::pread(fd_, b.data(), want, from);
                 if (r < 0 && errno == EINTR)
                     continue;
@@ -611,8 +617,8 @@ private:
             std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyChunk));
             std::size_t got = 0;
             while (got < want) {
-                ssize_t n = ::pread(fd_, buf_.data() + got, want - got,
-                                    static_cast<off_t>(read_ + got));
+                ssize_t n =
+                    ::pread(fd_, buf_.data() + got, want - got, static_cast<off_t>(read_ + got));
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n < 0)

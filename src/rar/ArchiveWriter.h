@@ -9,12 +9,12 @@
 // that continues in the next volume carries the checksum of its own (stored) bytes, the last
 // piece that of the whole file, as the archiver does.
 
+#include "rar/RarTypes.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "rar/RarTypes.h"
 
 namespace rar {
 

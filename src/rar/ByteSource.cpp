@@ -9,7 +9,9 @@
 
 namespace rar {
 
-FileSource::~FileSource() { Close(); }
+FileSource::~FileSource() {
+    Close();
+}
 
 bool FileSource::Open(const std::string& path) {
     Close();
@@ -62,7 +64,9 @@ MemorySource::MemorySource(const void* data, std::size_t size)
 MemorySource::MemorySource(std::vector<std::uint8_t> data)
     : owned_(std::move(data)), data_(owned_.data()), size_(owned_.size()) {}
 
-std::uint64_t MemorySource::Size() { return std::min<std::uint64_t>(size_, limit_); }
+std::uint64_t MemorySource::Size() {
+    return std::min<std::uint64_t>(size_, limit_);
+}
 
 std::size_t MemorySource::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
     std::uint64_t size = Size();

@@ -61,8 +61,7 @@ private:
 
 } // namespace
 
-Rar4Key DeriveRar4Key(const std::string& password, const std::uint8_t* salt,
-                      std::size_t saltSize) {
+Rar4Key DeriveRar4Key(const std::string& password, const std::uint8_t* salt, std::size_t saltSize) {
     std::u16string units = Utf8ToUtf16(password);
     if (units.size() > kMaxPasswordUnits)
         units.resize(kMaxPasswordUnits);
@@ -163,7 +162,7 @@ std::uint32_t Rar5MacCrc32(const std::array<std::uint8_t, 32>& hashKey, std::uin
 }
 
 std::array<std::uint8_t, 32> Rar5MacBlake2(const std::array<std::uint8_t, 32>& hashKey,
-                                            const std::array<std::uint8_t, 32>& digest) {
+                                           const std::array<std::uint8_t, 32>& digest) {
     std::array<std::uint8_t, 32> out{};
     HmacSha256(hashKey.data(), hashKey.size()).Mac(digest.data(), digest.size(), out.data());
     return out;
@@ -185,7 +184,7 @@ AesCbc::AesCbc() : ctx_(std::make_unique<Ctx>()) {}
 AesCbc::~AesCbc() = default;
 
 bool AesCbc::Init(const std::uint8_t* key, int keySize, const std::uint8_t* iv, bool encrypt) {
-    const EVP_CIPHER* cipher = keySize == 16 ? EVP_aes_128_cbc()
+    const EVP_CIPHER* cipher = keySize == 16   ? EVP_aes_128_cbc()
                                : keySize == 32 ? EVP_aes_256_cbc()
                                                : nullptr;
     if (cipher == nullptr || ctx_->ctx == nullptr)

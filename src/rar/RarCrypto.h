@@ -17,13 +17,13 @@
 //   aes.Process(in, out, n);   // n a multiple of 16; call repeatedly over the data in order
 // The last 16-byte block may hold padding beyond the entry's unpacked size: cut it off.
 
+#include "rar/RarTypes.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "rar/RarTypes.h"
 
 namespace rar {
 
@@ -41,7 +41,7 @@ Rar4Key DeriveRar4Key(const std::string& password, const std::uint8_t* salt,
 
 struct Rar5Keys {
     std::array<std::uint8_t, 32> key{};
-    std::array<std::uint8_t, 32> hashKey{};       // key of the keyed checksums
+    std::array<std::uint8_t, 32> hashKey{};      // key of the keyed checksums
     std::array<std::uint8_t, 8> passwordCheck{}; // compare with EncryptionParams::passwordCheck
 };
 // `password` in UTF-8; salt 16 bytes; kdfCount the log2 of the iteration count (max 24).
@@ -67,7 +67,7 @@ DataKeys DeriveKeys(const std::string& password, const EncryptionParams& params)
 // place of the plain CRC32 / BLAKE2sp of the data.
 std::uint32_t Rar5MacCrc32(const std::array<std::uint8_t, 32>& hashKey, std::uint32_t crc);
 std::array<std::uint8_t, 32> Rar5MacBlake2(const std::array<std::uint8_t, 32>& hashKey,
-                                            const std::array<std::uint8_t, 32>& digest);
+                                           const std::array<std::uint8_t, 32>& digest);
 
 // The 4-byte checksum stored after a RAR 5.0 password check value: SHA-256 of it, first 4.
 std::array<std::uint8_t, 4> Rar5PasswordCheckSum(const std::array<std::uint8_t, 8>& check);

@@ -27,10 +27,14 @@ struct Blake2sp::State {
     blake2sp_state s;
 };
 
-Blake2sp::Blake2sp() : state_(std::make_unique<State>()) { Reset(); }
+Blake2sp::Blake2sp() : state_(std::make_unique<State>()) {
+    Reset();
+}
 Blake2sp::~Blake2sp() = default;
 
-void Blake2sp::Reset() { blake2sp_init(&state_->s, BLAKE2S_OUTBYTES); }
+void Blake2sp::Reset() {
+    blake2sp_init(&state_->s, BLAKE2S_OUTBYTES);
+}
 
 void Blake2sp::Update(const void* data, std::size_t size) {
     if (size > 0)

@@ -6,7 +6,9 @@ namespace rar {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::string OldNextName(const std::string& path, std::size_t nameStart) {
     std::size_t dot = path.rfind('.');

@@ -1,12 +1,12 @@
 #include "rar/VolumeReader.h"
 
-#include <algorithm>
-#include <cstring>
-#include <ctime>
-
 #include "rar/RarCrypto.h"
 #include "rar/RarHash.h"
 #include "rar/RarText.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
 
 namespace rar {
 
@@ -33,7 +33,9 @@ constexpr std::size_t kMaxVintSize = 10;
 // Windows FILETIME of the Unix epoch, in 100 ns units.
 constexpr std::uint64_t kFileTimeEpoch = 116444736000000000ull;
 
-std::uint64_t RoundUp16(std::uint64_t n) { return (n + 15) & ~std::uint64_t{15}; }
+std::uint64_t RoundUp16(std::uint64_t n) {
+    return (n + 15) & ~std::uint64_t{15};
+}
 
 // Bounded little-endian reads over one header. A read past the end sets `ok` false and
 // yields 0, so a parser can read a group of fields and check once.
@@ -112,7 +114,9 @@ std::uint32_t UnixToDosTime(std::int64_t seconds) {
     std::tm tm{};
     if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80 || tm.tm_year > 207)
         return 0;
-    auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+    auto u = [](int v) {
+        return static_cast<std::uint32_t>(v);
+    };
     return u(tm.tm_year - 80) << 25 | u(tm.tm_mon + 1) << 21 | u(tm.tm_mday) << 16 |
            u(tm.tm_hour) << 11 | u(tm.tm_min) << 5 | u(tm.tm_sec / 2);
 }
@@ -179,7 +183,8 @@ std::u16string DecodeRar4UnicodeName(const std::string& ascii, const std::uint8_
                 for (int n = (length & 0x7F) + 2; n > 0 && out.size() < maxOut; --n) {
                     std::size_t i = out.size();
                     std::uint8_t base = i < ascii.size() ? static_cast<std::uint8_t>(ascii[i]) : 0;
-                    out.push_back(static_cast<char16_t>(((base + correction) & 0xFF) | (high << 8)));
+                    out.push_back(
+                        static_cast<char16_t>(((base + correction) & 0xFF) | (high << 8)));
                 }
             } else {
                 for (int n = length + 2; n > 0 && out.size() < maxOut; --n) {
@@ -285,7 +290,9 @@ struct VolumeReader::KeyCache {
 };
 
 VolumeReader::VolumeReader(ByteSource& source) : source_(source), keys_(new KeyCache) {}
-VolumeReader::~VolumeReader() { delete keys_; }
+VolumeReader::~VolumeReader() {
+    delete keys_;
+}
 
 void VolumeReader::SetPassword(const std::string& password) {
     if (password != password_) {
@@ -317,7 +324,8 @@ Status VolumeReader::FindMarker() {
     std::uint64_t offset = 0;
     const std::uint64_t limit = std::min<std::uint64_t>(size, kMaxSfxSize + sizeof kRar5Marker);
     while (offset < limit) {
-        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kSearchChunk + 8, limit - offset));
+        std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kSearchChunk + 8, limit - offset));
         buf.resize(n);
         if (!Fetch(offset, buf.data(), n))
             return Need(offset + n);
@@ -541,9 +549,9 @@ Status VolumeReader::ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e)
             e.name = CleanName(raw, true);
         } else {
             std::string ascii = raw.substr(0, zero);
-            std::u16string wide =
-                DecodeRar4UnicodeName(ascii, reinterpret_cast<const std::uint8_t*>(raw.data()) + zero + 1,
-                                      raw.size() - zero - 1);
+            std::u16string wide = DecodeRar4UnicodeName(
+                ascii, reinterpret_cast<const std::uint8_t*>(raw.data()) + zero + 1,
+                raw.size() - zero - 1);
             e.name = CleanName(Utf16ToUtf8(wide), true);
         }
     } else {
@@ -668,7 +676,8 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
         h.resize(total);
         if (!Fetch(pos, h.data(), total))
             return Need(pos + total);
-        std::uint32_t crc = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<std::uint32_t>(h[3]) << 24);
+        std::uint32_t crc =
+            h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<std::uint32_t>(h[3]) << 24);
         if (Crc32(0, h.data() + 4, total - 4) != crc)
             return Fail(Status::Damaged, "header CRC mismatch");
         next = pos + total;
@@ -685,8 +694,8 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
     std::vector<std::uint8_t> tmp(first, first + 16);
     Cursor c(tmp, 4, 16);
     std::uint64_t size = c.VInt();
-    const Status wrong = archive_.headerEncryption->hasPasswordCheck ? Status::Damaged
-                                                                      : Status::BadPassword;
+    const Status wrong =
+        archive_.headerEncryption->hasPasswordCheck ? Status::Damaged : Status::BadPassword;
     if (!c.ok || size == 0 || size > kMaxHeaderSize)
         return Fail(wrong, "header size out of range");
     const std::size_t total = c.Pos() + static_cast<std::size_t>(size);
@@ -702,7 +711,8 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
             return Fail(Status::Damaged, "decryption failed");
     }
     h.resize(total);
-    std::uint32_t crc = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<std::uint32_t>(h[3]) << 24);
+    std::uint32_t crc =
+        h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<std::uint32_t>(h[3]) << 24);
     if (Crc32(0, h.data() + 4, total - 4) != crc)
         return Fail(wrong, "header CRC mismatch");
     next = pos + 16 + padded;

@@ -44,12 +44,12 @@
 // data is never parsed as headers. Service headers (comments, recovery records, quick-open
 // data) are returned as EntryKind::Service; callers that only want files skip them.
 
+#include "rar/ByteSource.h"
+#include "rar/RarTypes.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "rar/ByteSource.h"
-#include "rar/RarTypes.h"
 
 namespace rar {
 

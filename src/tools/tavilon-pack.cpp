@@ -5,12 +5,12 @@
 //
 // Writes NAME.part1.rar ... into OUTDIR and prints one volume path per line.
 
+#include "rar/ArchiveWriter.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "rar/ArchiveWriter.h"
 
 namespace {
 

@@ -1,14 +1,13 @@
 // TRAR against the scripted stand-in library: answers no real archive gives.
 
-#include <gtest/gtest.h>
-
-#include <QFile>
-
 #include "app/Errors.h"
 #include "extract/RARLibrary.h"
 #include "extract/TRAR.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnvironment.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -44,7 +43,8 @@ protected:
     }
     bool Run(TRAR& rar) {
         rar.SetOnListFile([this](TRAR*, const TRARFileItem& i) { items_.push_back(i); });
-        rar.SetOnError([this](TRAR*, qint32 code, TRAROperation op) { errors_.emplace_back(code, op); });
+        rar.SetOnError(
+            [this](TRAR*, qint32 code, TRAROperation op) { errors_.emplace_back(code, op); });
         return rar.OpenFile(dir_ + "/archive.rar");
     }
     QString dir_;
@@ -77,8 +77,8 @@ TEST_F(TRARScriptedTest, OpensForListingWithTheDescribedRecords) {
 }
 
 TEST_F(TRARScriptedTest, HeaderFieldsBecomeTheItem) {
-    Script({kEntry, "entry folder 224 0 0 0 0 5 0 20 48 16 0",
-            "entry old 0 5 0 5 0 1 1 15 48 16 0", "entry next.avi 192 7 0 7 0 3 0 20 48 32 0"});
+    Script({kEntry, "entry folder 224 0 0 0 0 5 0 20 48 16 0", "entry old 0 5 0 5 0 1 1 15 48 16 0",
+            "entry next.avi 192 7 0 7 0 3 0 20 48 32 0"});
     TRAR rar;
     ASSERT_TRUE(Run(rar));
     ASSERT_EQ(items_.size(), 4u);
@@ -221,13 +221,14 @@ TEST_F(TRARScriptedTest, PasswordEvent) {
     Script({"password 4", kEntry});
     TRAR rar;
     bool asked = false;
-    rar.SetOnPasswordRequired([&](TRAR*, bool header, const QString& name, QString& pw, bool& cancel) {
-        asked = true;
-        EXPECT_TRUE(header); // the listing still runs: nothing counts as opened yet
-        EXPECT_EQ(name, dir_ + "/archive.rar");
-        pw = "secret";
-        cancel = false;
-    });
+    rar.SetOnPasswordRequired(
+        [&](TRAR*, bool header, const QString& name, QString& pw, bool& cancel) {
+            asked = true;
+            EXPECT_TRUE(header); // the listing still runs: nothing counts as opened yet
+            EXPECT_EQ(name, dir_ + "/archive.rar");
+            pw = "secret";
+            cancel = false;
+        });
     EXPECT_TRUE(Run(rar));
     EXPECT_TRUE(asked);
     EXPECT_TRUE(rar.ArchiveInformation().HeaderEncrypted());
@@ -236,7 +237,8 @@ TEST_F(TRARScriptedTest, PasswordEvent) {
 
     Script({"password", kEntry});
     TRAR cancelled;
-    cancelled.SetOnPasswordRequired([](TRAR*, bool, const QString&, QString&, bool& cancel) { cancel = true; });
+    cancelled.SetOnPasswordRequired(
+        [](TRAR*, bool, const QString&, QString&, bool& cancel) { cancel = true; });
     items_.clear();
     EXPECT_FALSE(Run(cancelled));
     EXPECT_TRUE(Log().contains("password result=-1 text="));

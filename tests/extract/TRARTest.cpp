@@ -1,15 +1,15 @@
 // TRAR against our own libunrar.so and the real archives of the corpus.
 
-#include <gtest/gtest.h>
-
-#include <QFile>
-#include <QLibrary>
+#include "extract/TRAR.h"
 
 #include "extract/RARLibrary.h"
-#include "extract/TRAR.h"
 #include "rar/RarTestUtil.h"
 #include "rar/VolumeReader.h"
 #include "support/ScriptedInteraction.h"
+
+#include <QFile>
+#include <QLibrary>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -39,21 +39,20 @@ protected:
     void Hook(TRAR& rar, Recorded& rec, QString password = {}, bool cancel = false,
               QString volume = {}) {
         rar.SetOnListFile([&rec](TRAR*, const TRARFileItem& item) { rec.items.push_back(item); });
-        rar.SetOnError([&rec](TRAR*, qint32 code, TRAROperation op) {
-            rec.errors.emplace_back(code, op);
-        });
+        rar.SetOnError(
+            [&rec](TRAR*, qint32 code, TRAROperation op) { rec.errors.emplace_back(code, op); });
         rar.SetOnPasswordRequired([&rec, password, cancel](TRAR*, bool header, const QString& name,
                                                            QString& newPassword, bool& c) {
             rec.passwordAsks.push_back({header, name});
             newPassword = password;
             c = cancel;
         });
-        rar.SetOnNextVolumeRequired([&rec, volume](TRAR*, const QString& required,
-                                                   QString& newName, bool& c) {
-            rec.volumeAsks.append(required);
-            newName = volume;
-            c = volume.isEmpty();
-        });
+        rar.SetOnNextVolumeRequired(
+            [&rec, volume](TRAR*, const QString& required, QString& newName, bool& c) {
+                rec.volumeAsks.append(required);
+                newName = volume;
+                c = volume.isEmpty();
+            });
     }
     static QString Corpus(const char* name) {
         return QString::fromStdString(rartest::CorpusPath(name));
@@ -127,7 +126,8 @@ TEST_F(TRARTest, UnicodeNames) {
     Hook(rar, rec);
     ASSERT_TRUE(rar.OpenFile(Corpus("rar_unicode.rar")));
     ASSERT_GE(rec.items.size(), 2u);
-    EXPECT_EQ(rec.items[1].FileName, QString::fromUtf8("表だよ/漢字長いファイル名long-filename-in-漢字.txt"));
+    EXPECT_EQ(rec.items[1].FileName,
+              QString::fromUtf8("表だよ/漢字長いファイル名long-filename-in-漢字.txt"));
     EXPECT_EQ(rec.items[1].HostOS, "Windows");
 }
 
@@ -154,7 +154,8 @@ TEST_F(TRARTest, ReadMultiVolumeToEndSumsThePieces) {
     std::map<std::string, std::uint64_t> sums;
     for (int v = 1; v <= 4; ++v) {
         rar::FileSource src;
-        ASSERT_TRUE(src.Open(rartest::CorpusPath("rar_multivolume.part000" + std::to_string(v) + ".rar")));
+        ASSERT_TRUE(
+            src.Open(rartest::CorpusPath("rar_multivolume.part000" + std::to_string(v) + ".rar")));
         rar::VolumeReader reader(src);
         ASSERT_EQ(reader.ReadArchiveHeader(), rar::Status::Ok);
         rar::Entry e;
@@ -260,7 +261,8 @@ TEST_F(TRARTest, EntriesOfFourGigabytesAndMore) {
 
 TEST_F(TRARTest, StoredArchiveComment) {
     const QString dir = testenv::MakeTempDir("cmt");
-    ASSERT_TRUE(rartest::WriteFile((dir + "/c.rar").toStdString(), rartest::CommentedRar5("Enjoy")));
+    ASSERT_TRUE(
+        rartest::WriteFile((dir + "/c.rar").toStdString(), rartest::CommentedRar5("Enjoy")));
     TRAR rar;
     ASSERT_TRUE(rar.OpenFile(dir + "/c.rar"));
     EXPECT_TRUE(rar.ArchiveInformation().ArchiveComment());

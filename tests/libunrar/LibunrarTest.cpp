@@ -1,15 +1,14 @@
 // libunrar.so through its exported C interface, loaded from the build's bin folder.
 
-#include <gtest/gtest.h>
-
-#include <QFile>
-#include <QLibrary>
-#include <cstring>
-
 #include "libunrar/UnrarInterface.h"
 #include "rar/ArchiveWriter.h"
 #include "rar/RarTestUtil.h"
 #include "rar/RarText.h"
+
+#include <QFile>
+#include <QLibrary>
+#include <cstring>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -48,9 +47,9 @@ Dll& Library() {
 // Records the callbacks and answers them from a small script.
 struct Script {
     std::vector<std::pair<unsigned int, long>> calls; // message, P2
-    std::string password;       // answer to UCM_NEEDPASSWORD; empty: -1 (Cancel)
-    int volumeAnswer = 0;       // answer to RAR_VOL_ASK
-    std::string volumeName;     // written into the request when set
+    std::string password;   // answer to UCM_NEEDPASSWORD; empty: -1 (Cancel)
+    int volumeAnswer = 0;   // answer to RAR_VOL_ASK
+    std::string volumeName; // written into the request when set
     std::uint64_t processed = 0;
 };
 
@@ -149,8 +148,8 @@ Result Walk(const std::string& path, unsigned int mode, Script* script, int oper
         it.method = header->Method;
         r.items.push_back(it);
         const std::string target = dest.empty() ? std::string() : dest;
-        r.processed = d.process(h, operation, target.empty() ? nullptr : const_cast<char*>(target.c_str()),
-                                nullptr);
+        r.processed = d.process(
+            h, operation, target.empty() ? nullptr : const_cast<char*>(target.c_str()), nullptr);
         if (r.processed != 0) {
             r.end = r.processed;
             break;
@@ -245,7 +244,8 @@ TEST(Libunrar, MultiVolumeListingWalksTheSet) {
         Walk(rartest::CorpusPath("rar_multivolume.part0001.rar"), RAR_OM_LIST_INCSPLIT, nullptr);
     ASSERT_EQ(pieces.items.size(), 10u); // 3 + 2 pieces and 5 whole entries
     EXPECT_EQ(pieces.items[0].flags & 0x03, static_cast<unsigned>(RHDF_SPLITAFTER));
-    EXPECT_EQ(pieces.items[1].flags & 0x03, static_cast<unsigned>(RHDF_SPLITBEFORE | RHDF_SPLITAFTER));
+    EXPECT_EQ(pieces.items[1].flags & 0x03,
+              static_cast<unsigned>(RHDF_SPLITBEFORE | RHDF_SPLITAFTER));
     EXPECT_EQ(pieces.items[2].flags & 0x03, static_cast<unsigned>(RHDF_SPLITBEFORE));
     // The first piece is the whole data area of the first volume.
     EXPECT_EQ(pieces.items[0].packed, 59889u);
@@ -254,15 +254,17 @@ TEST(Libunrar, MultiVolumeListingWalksTheSet) {
 TEST(Libunrar, MissingVolumeIsAskedFor) {
     const std::string dir = testenv::MakeTempDir("vol").toStdString();
     const std::string first = dir + "/set.part0001.rar";
-    ASSERT_TRUE(QFile::copy(QString::fromStdString(rartest::CorpusPath("rar_multivolume.part0001.rar")),
-                            QString::fromStdString(first)));
+    ASSERT_TRUE(
+        QFile::copy(QString::fromStdString(rartest::CorpusPath("rar_multivolume.part0001.rar")),
+                    QString::fromStdString(first)));
     Script refuse;
     refuse.volumeAnswer = -1;
     Result r = Walk(first, RAR_OM_LIST, &refuse);
     ASSERT_EQ(r.items.size(), 1u);
     EXPECT_EQ(r.end, ERAR_EOPEN);
     ASSERT_FALSE(refuse.calls.empty());
-    EXPECT_EQ(refuse.calls.back(), std::make_pair(static_cast<unsigned>(UCM_CHANGEVOLUME), static_cast<long>(RAR_VOL_ASK)));
+    EXPECT_EQ(refuse.calls.back(), std::make_pair(static_cast<unsigned>(UCM_CHANGEVOLUME),
+                                                  static_cast<long>(RAR_VOL_ASK)));
 
     // The caller may point at the volume elsewhere.
     Script redirect;
@@ -385,7 +387,8 @@ TEST(Libunrar, RefusesNamesThatLeaveTheFolder) {
     for (const char* name : {"../evil.txt", "a/../../evil.txt", "/tmp/evil.txt"}) {
         SCOPED_TRACE(name);
         const auto volumes = rar::PackArchive({{dir + "/evil.txt", name}}, dir + "/out", "e", {});
-        const Result r = Walk(volumes[0], RAR_OM_EXTRACT, nullptr, RAR_EXTRACT, dir + "/out/inside");
+        const Result r =
+            Walk(volumes[0], RAR_OM_EXTRACT, nullptr, RAR_EXTRACT, dir + "/out/inside");
         EXPECT_EQ(r.end, ERAR_ECREATE);
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(dir + "/out/evil.txt")));

@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
-
-#include <QFileInfo>
-#include <random>
-
 #include "rar/ArchiveWriter.h"
+
 #include "rar/RarCrypto.h"
 #include "rar/RarHash.h"
 #include "rar/RarTestUtil.h"
 #include "rar/VolumeReader.h"
+
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -46,7 +46,8 @@ std::vector<Unpacked> ReadSet(const std::vector<std::string>& volumes, const std
         while ((s = reader.ReadNext(e)) == rar::Status::Ok) {
             EXPECT_EQ(e.splitBefore, open.has_value());
             rartest::Bytes piece(bytes.begin() + static_cast<std::ptrdiff_t>(e.dataOffset),
-                                 bytes.begin() + static_cast<std::ptrdiff_t>(e.dataOffset + e.packedSize));
+                                 bytes.begin() +
+                                     static_cast<std::ptrdiff_t>(e.dataOffset + e.packedSize));
             rar::DataKeys keys;
             if (e.encrypted) {
                 EXPECT_TRUE(e.encryption.has_value());
@@ -161,7 +162,8 @@ TEST_F(ArchiveWriterTest, RoundTripsThroughTheReader) {
         } else {
             EXPECT_EQ(volumes.size(), 1u);
         }
-        EXPECT_EQ(volumes[0], out + (volumes.size() < 10 ? "/video.part1.rar" : "/video.part01.rar"));
+        EXPECT_EQ(volumes[0],
+                  out + (volumes.size() < 10 ? "/video.part1.rar" : "/video.part01.rar"));
         for (const std::string& v : volumes)
             EXPECT_LE(static_cast<std::uint64_t>(QFileInfo(QString::fromStdString(v)).size()),
                       c.volumeSize);
@@ -237,9 +239,15 @@ TEST(ParseVolumeSize, SuffixesAndRubbish) {
     struct Case {
         const char* text;
         std::uint64_t value;
-    } cases[] = {{"100M", 100ull << 20}, {"64k", 64 << 10}, {"2G", 2ull << 30},
-                 {"12345", 12345},       {"", 0},           {"M", 0},
-                 {"10MB", 0},            {"-5", 0},         {"99999999999999999999", 0},
+    } cases[] = {{"100M", 100ull << 20},
+                 {"64k", 64 << 10},
+                 {"2G", 2ull << 30},
+                 {"12345", 12345},
+                 {"", 0},
+                 {"M", 0},
+                 {"10MB", 0},
+                 {"-5", 0},
+                 {"99999999999999999999", 0},
                  {"17179869184G", 0}};
     for (const Case& c : cases)
         EXPECT_EQ(rar::ParseVolumeSize(c.text), c.value) << c.text;

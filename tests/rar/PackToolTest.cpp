@@ -1,14 +1,13 @@
 // tavilon-pack as publishers use it, checked with a peer nobody here wrote: bsdtar.
 
-#include <gtest/gtest.h>
+#include "rar/RarTestUtil.h"
+#include "rar/VolumeReader.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <gtest/gtest.h>
 #include <random>
-
-#include "rar/RarTestUtil.h"
-#include "rar/VolumeReader.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ struct ProgramRun {
 };
 
 ProgramRun Start(const QString& program, const QStringList& args, const QString& dir = {},
-          const QString& shell = {}) {
+                 const QString& shell = {}) {
     QProcess p;
     if (!dir.isEmpty())
         p.setWorkingDirectory(dir);
@@ -37,9 +36,13 @@ ProgramRun Start(const QString& program, const QStringList& args, const QString&
     return r;
 }
 
-QString Pack() { return testenv::BinDir() + "/tavilon-pack"; }
+QString Pack() {
+    return testenv::BinDir() + "/tavilon-pack";
+}
 
-QString ShellQuote(const QString& s) { return "'" + QString(s).replace("'", "'\\''") + "'"; }
+QString ShellQuote(const QString& s) {
+    return "'" + QString(s).replace("'", "'\\''") + "'";
+}
 
 class PackToolTest : public ::testing::Test {
 protected:
@@ -63,8 +66,9 @@ TEST_F(PackToolTest, VolumesExtractWithBsdtarByteForByte) {
             SCOPED_TRACE(std::string("format ") + format + " size " + size);
             const QString out = dir_ + "/out" + format + size;
             QDir().mkpath(out + "/x");
-            const ProgramRun r = Start(Pack(), {"--format", format, "--volume-size", size,
-                                         dir_ + "/Some Movie.2010.avi", dir_ + "/info.nfo", out});
+            const ProgramRun r =
+                Start(Pack(), {"--format", format, "--volume-size", size,
+                               dir_ + "/Some Movie.2010.avi", dir_ + "/info.nfo", out});
             ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
             const QStringList volumes = r.out.split('\n', Qt::SkipEmptyParts);
             if (QString(size) == "200K") {
@@ -80,10 +84,12 @@ TEST_F(PackToolTest, VolumesExtractWithBsdtarByteForByte) {
             }
             // bsdtar is fed the whole set in order (given only the first volume it writes a
             // wrong, sparse file).
-            const ProgramRun list = Start({}, {}, {}, "cat " + quoted.join(' ') + " | bsdtar -tf -");
+            const ProgramRun list =
+                Start({}, {}, {}, "cat " + quoted.join(' ') + " | bsdtar -tf -");
             EXPECT_EQ(list.exitCode, 0) << list.err.toStdString();
             EXPECT_EQ(list.out, "Some Movie.2010.avi\ninfo.nfo\n");
-            const ProgramRun x = Start({}, {}, out + "/x", "cat " + quoted.join(' ') + " | bsdtar -xf -");
+            const ProgramRun x =
+                Start({}, {}, out + "/x", "cat " + quoted.join(' ') + " | bsdtar -xf -");
             ASSERT_EQ(x.exitCode, 0) << x.err.toStdString();
             EXPECT_EQ(rartest::ReadFile((out + "/x/Some Movie.2010.avi").toStdString()),
                       rartest::ReadFile((dir_ + "/Some Movie.2010.avi").toStdString()));
@@ -96,8 +102,9 @@ TEST_F(PackToolTest, VolumesExtractWithBsdtarByteForByte) {
 TEST_F(PackToolTest, EncryptedOutputReadsBackOnlyWithThePassword) {
     const QString out = dir_ + "/enc";
     QDir().mkpath(out);
-    const ProgramRun r = Start(Pack(), {"--password", "s3cret", "--encrypt-headers", "--name", "film",
-                                 "--volume-size", "300K", dir_ + "/Some Movie.2010.avi", out});
+    const ProgramRun r =
+        Start(Pack(), {"--password", "s3cret", "--encrypt-headers", "--name", "film",
+                       "--volume-size", "300K", dir_ + "/Some Movie.2010.avi", out});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList volumes = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(volumes.size(), 3);

@@ -3,6 +3,9 @@
 // Shared by the RAR tests: the corpus and its bsdtar reference listing, and small archives
 // made byte by byte for cases no real archive shows (4 GiB sizes, stored comments).
 
+#include "rar/RarHash.h"
+#include "support/TestEnvironment.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -13,32 +16,58 @@
 #include <string>
 #include <vector>
 
-#include "rar/RarHash.h"
-#include "support/TestEnvironment.h"
-
 namespace rartest {
 
 // The archives of the corpus that are well-formed (the README's table).
 inline const std::vector<std::string>& WellFormedArchives() {
-    static const std::vector<std::string> names = {
-        "rar.rar", "rar_noeof.rar", "rar_subblock.rar", "rar_windows.rar", "rar_sfx.exe",
-        "rar_unicode.rar", "rar_binary_data.rar", "rar_compress_normal.rar",
-        "rar_compress_best.rar", "rar_multi_lzss_blocks.rar", "rar_filter.rar",
-        "rar_multivolume.part0001.rar", "rar_multivolume.part0002.rar",
-        "rar_multivolume.part0003.rar", "rar_multivolume.part0004.rar",
-        "rar_encryption_data.rar", "rar_encryption_partially.rar", "rar4_encrypted.rar",
-        "rar4_solid_encrypted.rar", "rar5_encrypted.rar", "rar5_solid_encrypted.rar",
-        "rar5_stored.rar", "rar5_stored_manyfiles.rar", "rar5_multiple_files.rar",
-        "rar5_multiple_files_solid.rar", "rar5_solid.rar", "rar5_compressed.rar",
-        "rar5_blake2.rar", "rar5_multiarchive.part01.rar", "rar5_multiarchive.part02.rar",
-        "rar5_multiarchive.part03.rar", "rar5_multiarchive.part04.rar",
-        "rar5_multiarchive.part05.rar", "rar5_multiarchive.part06.rar",
-        "rar5_multiarchive.part07.rar", "rar5_multiarchive.part08.rar",
-        "rar5_multiarchive_solid.part01.rar", "rar5_multiarchive_solid.part02.rar",
-        "rar5_multiarchive_solid.part03.rar", "rar5_multiarchive_solid.part04.rar",
-        "rar5_unicode.rar", "rar5_win32.rar", "rar5_fileattr.rar", "rar5_owner.rar",
-        "rar5_symlink.rar", "rar5_hardlink.rar", "rar5_extra_field_version.rar",
-        "rar5_sfx.exe"};
+    static const std::vector<std::string> names = {"rar.rar",
+                                                   "rar_noeof.rar",
+                                                   "rar_subblock.rar",
+                                                   "rar_windows.rar",
+                                                   "rar_sfx.exe",
+                                                   "rar_unicode.rar",
+                                                   "rar_binary_data.rar",
+                                                   "rar_compress_normal.rar",
+                                                   "rar_compress_best.rar",
+                                                   "rar_multi_lzss_blocks.rar",
+                                                   "rar_filter.rar",
+                                                   "rar_multivolume.part0001.rar",
+                                                   "rar_multivolume.part0002.rar",
+                                                   "rar_multivolume.part0003.rar",
+                                                   "rar_multivolume.part0004.rar",
+                                                   "rar_encryption_data.rar",
+                                                   "rar_encryption_partially.rar",
+                                                   "rar4_encrypted.rar",
+                                                   "rar4_solid_encrypted.rar",
+                                                   "rar5_encrypted.rar",
+                                                   "rar5_solid_encrypted.rar",
+                                                   "rar5_stored.rar",
+                                                   "rar5_stored_manyfiles.rar",
+                                                   "rar5_multiple_files.rar",
+                                                   "rar5_multiple_files_solid.rar",
+                                                   "rar5_solid.rar",
+                                                   "rar5_compressed.rar",
+                                                   "rar5_blake2.rar",
+                                                   "rar5_multiarchive.part01.rar",
+                                                   "rar5_multiarchive.part02.rar",
+                                                   "rar5_multiarchive.part03.rar",
+                                                   "rar5_multiarchive.part04.rar",
+                                                   "rar5_multiarchive.part05.rar",
+                                                   "rar5_multiarchive.part06.rar",
+                                                   "rar5_multiarchive.part07.rar",
+                                                   "rar5_multiarchive.part08.rar",
+                                                   "rar5_multiarchive_solid.part01.rar",
+                                                   "rar5_multiarchive_solid.part02.rar",
+                                                   "rar5_multiarchive_solid.part03.rar",
+                                                   "rar5_multiarchive_solid.part04.rar",
+                                                   "rar5_unicode.rar",
+                                                   "rar5_win32.rar",
+                                                   "rar5_fileattr.rar",
+                                                   "rar5_owner.rar",
+                                                   "rar5_symlink.rar",
+                                                   "rar5_hardlink.rar",
+                                                   "rar5_extra_field_version.rar",
+                                                   "rar5_sfx.exe"};
     return names;
 }
 
@@ -93,8 +122,8 @@ inline std::map<std::string, ListingSection> BsdtarListing() {
     QFile file(testenv::CorpusDir() + "/bsdtar-listing.txt");
     if (!file.open(QIODevice::ReadOnly))
         return out;
-    static const QRegularExpression entry(
-        QStringLiteral("^\\s+(\\S+)\\s+\\d+\\s+\\S+\\s+\\S+\\s+(\\d+)\\s+\\w{3}\\s+\\d+\\s+\\S+\\s(.*)$"));
+    static const QRegularExpression entry(QStringLiteral(
+        "^\\s+(\\S+)\\s+\\d+\\s+\\S+\\s+\\S+\\s+(\\d+)\\s+\\w{3}\\s+\\d+\\s+\\S+\\s(.*)$"));
     ListingSection* current = nullptr;
     for (const QByteArray& raw : file.readAll().split('\n')) {
         const QString line = QString::fromUtf8(raw);
@@ -181,7 +210,9 @@ inline Bytes Rar5Block(const Bytes& body) {
     return h;
 }
 
-inline Bytes Rar5Marker() { return {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00}; }
+inline Bytes Rar5Marker() {
+    return {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+}
 
 inline Bytes Rar5Main(std::uint64_t flags = 0) {
     Bytes body;
@@ -269,13 +300,11 @@ inline Bytes CommentedRar5(const std::string& comment) {
     const std::string data = "hello";
     Bytes cmt(comment.begin(), comment.end());
     Bytes file(data.begin(), data.end());
-    return Concat({Rar5Marker(), Rar5Main(),
-                   Rar5File("CMT", cmt.size(), cmt.size(), rar::Crc32(0, cmt.data(), cmt.size()),
-                            0, 3),
-                   cmt,
-                   Rar5File("hello.txt", file.size(), file.size(),
-                            rar::Crc32(0, file.data(), file.size())),
-                   file, Rar5End()});
+    return Concat(
+        {Rar5Marker(), Rar5Main(),
+         Rar5File("CMT", cmt.size(), cmt.size(), rar::Crc32(0, cmt.data(), cmt.size()), 0, 3), cmt,
+         Rar5File("hello.txt", file.size(), file.size(), rar::Crc32(0, file.data(), file.size())),
+         file, Rar5End()});
 }
 
 } // namespace rartest

@@ -1,12 +1,12 @@
-#include <gtest/gtest.h>
+#include "rar/VolumeReader.h"
+
+#include "rar/RarCrypto.h"
+#include "rar/RarTestUtil.h"
+#include "rar/VolumeNaming.h"
 
 #include <QDateTime>
 #include <cstdlib>
-
-#include "rar/VolumeNaming.h"
-#include "rar/VolumeReader.h"
-#include "rar/RarCrypto.h"
-#include "rar/RarTestUtil.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -34,7 +34,8 @@ Listing ListSource(rar::ByteSource& src, const std::string& password = {}) {
         rar::Entry e;
         rar::Status s = reader.ReadNext(e);
         if (s != rar::Status::Ok) {
-            out.end = s == rar::Status::NeedMore && reader.AtCleanEnd() ? rar::Status::EndOfArchive : s;
+            out.end =
+                s == rar::Status::NeedMore && reader.AtCleanEnd() ? rar::Status::EndOfArchive : s;
             out.nextVolume = reader.NextVolumeExpected();
             return out;
         }

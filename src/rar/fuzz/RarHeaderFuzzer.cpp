@@ -2,10 +2,10 @@
 // then again as a volume that grows in steps (the extractor's way), and both readings must
 // end without a crash, a hang or a large allocation. Built and run by scripts/fuzz.
 
+#include "rar/VolumeReader.h"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "rar/VolumeReader.h"
 
 namespace {
 

@@ -17,6 +17,8 @@
 //   process CODE           RARProcessFile's answer (default 0)
 //   close CODE             RARCloseArchive's answer (default 0)
 
+#include "libunrar/UnrarInterface.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,16 +27,14 @@
 #include <string>
 #include <vector>
 
-#include "libunrar/UnrarInterface.h"
-
 #define SCRIPTED_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
 struct ScriptEntry {
     std::string name;
-    unsigned flags = 0, pack = 0, packHigh = 0, unp = 0, unpHigh = 0, host = 0, crc = 0,
-             ver = 0, method = 0, attr = 0, time = 0;
+    unsigned flags = 0, pack = 0, packHigh = 0, unp = 0, unpHigh = 0, host = 0, crc = 0, ver = 0,
+             method = 0, attr = 0, time = 0;
 };
 
 struct Script {
@@ -139,9 +139,8 @@ template <std::size_t N> void SetWide(wchar_t (&out)[N], const std::string& s) {
 SCRIPTED_EXPORT void* RAROpenArchiveEx(RAROpenArchiveDataEx* d) {
     auto* h = new Handle;
     h->script = Load();
-    Log("open mode=" + std::to_string(d->OpenMode) + " name=" + Narrow(d->ArcNameW) +
-        " narrow=" + (d->ArcName != nullptr ? "set" : "none") +
-        " cmtbufsize=" + std::to_string(d->CmtBufSize));
+    Log("open mode=" + std::to_string(d->OpenMode) + " name=" + Narrow(d->ArcNameW) + " narrow=" +
+        (d->ArcName != nullptr ? "set" : "none") + " cmtbufsize=" + std::to_string(d->CmtBufSize));
     if (h->script.openFail) {
         d->OpenResult = ERAR_EOPEN;
         delete h;
@@ -157,7 +156,9 @@ SCRIPTED_EXPORT void* RAROpenArchiveEx(RAROpenArchiveDataEx* d) {
     return h;
 }
 
-SCRIPTED_EXPORT void* RAROpenArchive(RAROpenArchiveData*) { return nullptr; }
+SCRIPTED_EXPORT void* RAROpenArchive(RAROpenArchiveData*) {
+    return nullptr;
+}
 
 SCRIPTED_EXPORT int RARCloseArchive(void* handle) {
     auto* h = static_cast<Handle*>(handle);
@@ -205,7 +206,9 @@ SCRIPTED_EXPORT int RARReadHeaderEx(void* handle, RARHeaderDataEx* d) {
 }
 #endif
 
-SCRIPTED_EXPORT int RARReadHeader(void*, RARHeaderData*) { return ERAR_UNKNOWN; }
+SCRIPTED_EXPORT int RARReadHeader(void*, RARHeaderData*) {
+    return ERAR_UNKNOWN;
+}
 
 SCRIPTED_EXPORT int RARProcessFile(void* handle, int operation, char* path, char* name) {
     auto* h = static_cast<Handle*>(handle);
@@ -225,8 +228,8 @@ SCRIPTED_EXPORT int RARProcessFile(void* handle, int operation, char* path, char
     }
     if (h->script.data > 0) {
         std::vector<unsigned char> bytes(static_cast<std::size_t>(h->script.data), 0);
-        const int r = h->Call(UCM_PROCESSDATA, reinterpret_cast<RAR_LPARAM>(bytes.data()),
-                              h->script.data);
+        const int r =
+            h->Call(UCM_PROCESSDATA, reinterpret_cast<RAR_LPARAM>(bytes.data()), h->script.data);
         Log("data result=" + std::to_string(r));
     }
     return h->script.process;
