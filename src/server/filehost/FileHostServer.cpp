@@ -284,16 +284,19 @@ void FileHostServer::Routes() {
                 while (got < 0 && errno == EINTR);
                 if (got <= 0)
                     return false;
-                if (!sink.write(buffer.data(), static_cast<size_t>(got)))
-                    return false;
-                progress->sent += static_cast<size_t>(got);
+                // A piece leaves once the pace has earned it, so the answer takes its full
+                // time and its last byte ends it: no wait after it holds the connection.
                 if (rate > 0) {
                     const auto due =
                         progress->start + std::chrono::microseconds(static_cast<int64_t>(
-                                              progress->sent * 1e6 / static_cast<double>(rate)));
+                                              (progress->sent + static_cast<size_t>(got)) * 1e6 /
+                                              static_cast<double>(rate)));
                     if (!SleepUntil(due))
                         return false;
                 }
+                if (!sink.write(buffer.data(), static_cast<size_t>(got)))
+                    return false;
+                progress->sent += static_cast<size_t>(got);
                 return true;
             });
     });
