@@ -274,6 +274,38 @@ TEST(Libunrar, MissingVolumeIsAskedFor) {
     EXPECT_EQ(r.items.size(), 7u);
 }
 
+// RAR 1.5-4.x sets of the old naming: name.rar, name.r00, name.r01, ...
+TEST(Libunrar, FollowsOldVolumeNaming) {
+    const std::string dir = testenv::MakeTempDir("old").toStdString();
+    rartest::Bytes video(100000);
+    for (std::size_t i = 0; i < video.size(); ++i)
+        video[i] = static_cast<std::uint8_t>(i % 253);
+    ASSERT_TRUE(rartest::WriteFile(dir + "/film.avi", video));
+    rar::PackOptions o;
+    o.format = rar::Format::Rar4;
+    o.volumeSize = 40000;
+    const auto volumes = rar::PackArchive({{dir + "/film.avi", "film.avi"}}, dir, "film", o);
+    ASSERT_EQ(volumes.size(), 3u);
+    const char* oldNames[] = {"/film.rar", "/film.r00", "/film.r01"};
+    for (std::size_t v = 0; v < volumes.size(); ++v) {
+        rartest::Bytes b = rartest::ReadFile(volumes[v]);
+        // The main header follows the 7-byte marker: clear its new-naming flag (0x10) and
+        // mend its CRC.
+        b[7 + 3] &= static_cast<std::uint8_t>(~0x10);
+        const std::uint32_t crc = rar::Crc32(0, b.data() + 7 + 2, 13 - 2);
+        b[7] = static_cast<std::uint8_t>(crc);
+        b[8] = static_cast<std::uint8_t>(crc >> 8);
+        ASSERT_TRUE(rartest::WriteFile(dir + oldNames[v], b));
+        QFile::remove(QString::fromStdString(volumes[v]));
+    }
+    Script s;
+    const Result r = Walk(dir + "/film.rar", RAR_OM_EXTRACT, &s, RAR_EXTRACT, dir + "/x");
+    EXPECT_FALSE(r.archiveFlags & ROADF_NEWNUMBERING);
+    EXPECT_EQ(r.end, ERAR_END_ARCHIVE);
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(rartest::ReadFile(dir + "/x/film.avi"), video);
+}
+
 TEST(Libunrar, EncryptedHeadersAskForThePassword) {
     for (const auto& [name, password] : rartest::HeaderEncryptedArchives()) {
         SCOPED_TRACE(name);
