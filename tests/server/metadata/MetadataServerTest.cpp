@@ -9,8 +9,8 @@
 
 namespace {
 
-const QByteArray JpegPoster = QByteArray("\xFF\xD8\xFF\xE0 not really a picture", 30);
-const QByteArray PngPoster = QByteArray("\x89PNG\r\n\x1A\n also not one", 22);
+const QByteArray JpegPoster("\xFF\xD8\xFF\xE0 not really a picture");
+const QByteArray PngPoster("\x89PNG\r\n\x1A\n also not one");
 
 void WriteFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).path());
