@@ -294,6 +294,7 @@ void ProgressWatcher::DrainEvents() {
         ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n <= 0)
             return;
+        ++eventReads_;
         lastChange_ = std::chrono::steady_clock::now();
         for (char* p = buffer; p < buffer + n;) {
             auto* event = reinterpret_cast<struct inotify_event*>(p);
@@ -319,6 +320,10 @@ ProgressWatcher::Wake ProgressWatcher::Wait() {
         DrainEvents();
         if (stopped_)
             return Wake::Stopped;
+        if (eventReads_ != eventReadsAtWake_) {
+            eventReadsAtWake_ = eventReads_;
+            return Wake::Changed;
+        }
         auto now = std::chrono::steady_clock::now();
         auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastChange_);
         if (idle >= idleTimeout_)
@@ -326,19 +331,10 @@ ProgressWatcher::Wake ProgressWatcher::Wait() {
         pollfd p{fd_, POLLIN, 0};
         int timeout = static_cast<int>(std::min<std::int64_t>((idleTimeout_ - idle).count(), 1000));
         int r = ::poll(&p, 1, timeout);
-        if (r > 0) {
-            std::uint64_t before = writes_;
-            std::size_t newest = newest_;
-            DrainEvents();
-            if (stopped_)
-                return Wake::Stopped;
-            if (writes_ != before || newest_ != newest)
-                return Wake::Changed;
-            return Wake::Changed;
-        }
         if (r < 0 && errno != EINTR)
             return Wake::IdleTimeout;
-        // Poll once a second anyway: a volume that appeared without an event is found by Exists.
+        // Once a second anyway: a volume that appeared without an event, or a volume whose
+        // writer went away (rule 7), is found by asking the file system.
         if (r == 0)
             return Wake::Changed;
     }

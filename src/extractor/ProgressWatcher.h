@@ -96,6 +96,10 @@ private:
     // The progress file read 0 the last time.
     bool lastValueZero_ = false;
     std::uint64_t writes_ = 0;
+    // Reads of the event queue that found events, and their count when Wait last returned: a
+    // change drained by some other call must still end the next Wait.
+    std::uint64_t eventReads_ = 0;
+    std::uint64_t eventReadsAtWake_ = 0;
     int fd_ = -1;
     int volumeWatch_ = -1, progressWatch_ = -1;
     std::chrono::milliseconds idleTimeout_;
