@@ -1,9 +1,18 @@
 #include "server/common/RunHttpServer.h"
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
 #include <thread>
+
+namespace {
+
+// How often a stop request that came before the server ran looks again.
+constexpr int StopPollMs = 10;
+
+} // namespace
 
 int RunHttpServer(httplib::Server& server, const TListenAddress& address, const char* program) {
     sigset_t stopSignals;
@@ -29,13 +38,19 @@ int RunHttpServer(httplib::Server& server, const TListenAddress& address, const 
     std::printf("%s: listening on %s\n", program, bound.ToString().toLocal8Bit().constData());
     std::fflush(stdout);
 
+    std::atomic<bool> listenEnded = false;
     std::thread signalWaiter([&] {
         int received = 0;
         sigwait(&stopSignals, &received);
+        // stop() does nothing before the server runs: a signal that arrives that early waits
+        // until it does, so it is not lost.
+        while (!server.is_running() && !listenEnded)
+            std::this_thread::sleep_for(std::chrono::milliseconds(StopPollMs));
         server.stop();
     });
     server.listen_after_bind();
     // listen_after_bind also returns when the socket fails; make sure the waiter ends.
+    listenEnded = true;
     pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
     return 0;
