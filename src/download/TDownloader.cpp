@@ -89,8 +89,9 @@ TDownloader::~TDownloader() {
         multipart_->ReleaseFileStream();
         Unhook();
     }
-    if (multipart_ && Hooks().value(multipart_) == this)
-        Hooks().remove(multipart_);
+    // Also when the multipart downloader died first: its entry must not outlive this one.
+    if (hookedKey_ && Hooks().value(hookedKey_) == this)
+        Hooks().remove(hookedKey_);
 }
 
 bool TDownloader::Hooked() const {
@@ -98,9 +99,10 @@ bool TDownloader::Hooked() const {
 }
 
 void TDownloader::SetMultipartDownloader(TMultipartHttpDownloader* downloader) {
-    if (multipart_ && Hooks().value(multipart_) == this)
-        Hooks().remove(multipart_);
+    if (hookedKey_ && Hooks().value(hookedKey_) == this)
+        Hooks().remove(hookedKey_);
     multipart_ = downloader;
+    hookedKey_ = downloader;
     if (!downloader)
         return;
     Hooks().insert(downloader, this);

@@ -112,6 +112,8 @@ private:
     void Unhook();
 
     QPointer<TMultipartHttpDownloader> multipart_;
+    // The key of this downloader's entry in the table of hooked multipart downloaders.
+    const TMultipartHttpDownloader* hookedKey_ = nullptr;
     QPointer<TDecompressor> decompressor_;
     QString compressedDirectory_;
     QString uncompressedDirectory_;
