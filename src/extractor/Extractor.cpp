@@ -279,7 +279,10 @@ void Extractor::ExtractStored(rar::Entry entry) {
     toWrite_ = entry.unpackedSizeUnknown ? UINT64_MAX : entry.unpackedSize;
     crc_ = 0;
     blake_.reset();
-    if (entry.hasBlake2)
+    hashInBackground_ = !aes_;
+    if (hashInBackground_)
+        hasher_.Begin(entry.hasBlake2);
+    else if (entry.hasBlake2)
         blake_ = std::make_unique<rar::Blake2sp>();
     const bool blake = entry.hasBlake2;
     try {
@@ -333,13 +336,19 @@ void Extractor::CopyPiece(const rar::Entry& piece, int out) {
         if (available > pos) {
             std::size_t n = static_cast<std::size_t>(
                 std::min<std::uint64_t>({end, available, pos + kReadSize}) - pos);
-            std::size_t got = volume_->ReadAt(pos, buffer_.data(), n);
+            std::uint8_t* buffer = hashInBackground_ ? hasher_.Acquire() : buffer_.data();
+            std::size_t got = volume_->ReadAt(pos, buffer, n);
             if (got > 0) {
                 pos += got;
-                Consume(buffer_.data(), got, out);
+                if (hashInBackground_)
+                    hasher_.Submit(buffer, WriteOut(buffer, got, out));
+                else
+                    Consume(buffer, got, out);
                 watcher_->NoteProgress();
                 continue;
             }
+            if (hashInBackground_)
+                hasher_.Release(buffer);
         }
         if (watcher_->Complete(index) && volume_->Refresh() <= pos)
             throw ExtractionEnd{kExitFatal, watcher_->VolumeName(index) + ": volume ends early"};
@@ -363,11 +372,15 @@ void Extractor::Consume(const std::uint8_t* data, std::size_t size, int out) {
 }
 
 void Extractor::Emit(const std::uint8_t* data, std::size_t size, int out) {
-    std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(size, toWrite_ - written_));
+    std::size_t take = WriteOut(data, size, out);
     if (blake_)
         blake_->Update(data, take);
     else
         crc_ = rar::Crc32(crc_, data, take);
+}
+
+std::size_t Extractor::WriteOut(const std::uint8_t* data, std::size_t size, int out) {
+    std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(size, toWrite_ - written_));
     std::size_t done = 0;
     while (done < take) {
         ssize_t n = ::write(out, data + done, take - done);
@@ -378,6 +391,7 @@ void Extractor::Emit(const std::uint8_t* data, std::size_t size, int out) {
         done += static_cast<std::size_t>(n);
     }
     written_ += take;
+    return take;
 }
 
 void Extractor::CheckHash(const rar::Entry& last, const std::string& name) {
@@ -388,8 +402,15 @@ void Extractor::CheckHash(const rar::Entry& last, const std::string& name) {
     }
     const bool tweaked = last.encryption && last.encryption->tweakedChecksums;
     bool ok = true;
-    if (last.hasBlake2 && blake_) {
-        std::array<std::uint8_t, 32> digest = blake_->Final();
+    if (hashInBackground_) {
+        if (last.hasBlake2)
+            blake_ = nullptr;
+        else
+            crc_ = hasher_.FinishCrc32();
+    }
+    if (last.hasBlake2 && (blake_ || hashInBackground_)) {
+        std::array<std::uint8_t, 32> digest =
+            hashInBackground_ ? hasher_.FinishBlake2() : blake_->Final();
         if (tweaked)
             digest = rar::Rar5MacBlake2(KeysFor(*last.encryption).hashKey, digest);
         ok = digest == last.blake2;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "extractor/BackgroundHasher.h"
 #include "extractor/ProgressWatcher.h"
 #include "rar/ByteSource.h"
 #include "rar/RarCrypto.h"
@@ -32,6 +33,8 @@ constexpr int kExitStopped = 255; // the client ended the playback ("OK")
 
 // Bytes read from a volume at once.
 constexpr std::size_t kReadSize = 1024 * 1024;
+// Read buffers that may wait for the checksum thread at once.
+constexpr std::size_t kHashBuffers = 4;
 
 struct ExtractorOptions {
     std::string firstVolume;
@@ -92,6 +95,7 @@ private:
     void UnpackRest(std::size_t entriesDone);
     void Consume(const std::uint8_t* data, std::size_t size, int out);
     void Emit(const std::uint8_t* data, std::size_t size, int out);
+    std::size_t WriteOut(const std::uint8_t* data, std::size_t size, int out);
     void Report(const std::string& text);
 
     ExtractorOptions options_;
@@ -113,6 +117,9 @@ private:
     std::uint64_t toWrite_ = 0;
     std::uint32_t crc_ = 0;
     std::unique_ptr<rar::Blake2sp> blake_;
+    // Plain entries are hashed on a second thread; decrypted ones here.
+    BackgroundHasher hasher_{kReadSize, kHashBuffers};
+    bool hashInBackground_ = false;
     struct CachedKeys;
     std::vector<std::unique_ptr<CachedKeys>> keys_;
 };
