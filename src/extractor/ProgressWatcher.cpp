@@ -1,10 +1,10 @@
 #include "extractor/ProgressWatcher.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <regex>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,8 +40,16 @@ std::string NextVolumeName(const std::string& path, bool newNaming) {
 }
 
 bool LooksLikeNewNaming(const std::string& path) {
-    static const std::regex partName(R"(\.part[0-9]+\.rar$)", std::regex::icase);
-    return std::regex_search(BaseName(path), partName);
+    // name.partN.rar, in any letter case.
+    std::string name = BaseName(path);
+    for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".rar") != 0)
+        return false;
+    std::size_t end = name.size() - 4, digits = end;
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])))
+        --digits;
+    return digits < end && digits >= 5 && name.compare(digits - 5, 5, ".part") == 0;
 }
 
 ProgressWatcher::ProgressWatcher(std::string firstVolume, std::string progressFile,
