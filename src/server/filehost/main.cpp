@@ -42,7 +42,8 @@ const char kServeUsage[] =
     "  --reset-share FRACTION that share of file answers is cut off halfway through the body\n"
     "  --stall-count N        the first N ranged file answers stop halfway through and hang\n"
     "  --stall-seconds S      how long a stalled answer hangs before it is closed (default 30)\n"
-    "Prints \"listening on ADDRESS:PORT\" once it accepts connections; SIGTERM or SIGINT stop "
+    "Prints \"listening on http://ADDRESS:PORT\" once it accepts connections; SIGTERM or SIGINT "
+    "stop "
     "it.\n";
 
 const char kAddUserUsage[] =
@@ -193,7 +194,7 @@ int Serve(int argc, char** argv) {
         sigwait(&signals, &received);
         server.Stop();
     });
-    std::cout << "listening on " << options.host << ":" << server.Port() << std::endl;
+    std::cout << "listening on http://" << options.host << ":" << server.Port() << std::endl;
     server.Run();
     // Run also returns when the listening socket fails; wake the signal thread then.
     pthread_kill(stopper.native_handle(), SIGTERM);

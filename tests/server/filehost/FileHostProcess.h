@@ -55,7 +55,8 @@ public:
         process_.start(FileHostProgram(), arguments);
         if (!process_.waitForStarted())
             return;
-        static const QRegularExpression listening(QStringLiteral("listening on [^:]+:(\\d+)"));
+        static const QRegularExpression listening(
+            QStringLiteral("listening on http://[^:]+:(\\d+)"));
         QByteArray seen;
         while (port_ == 0 && process_.waitForReadyRead(20000)) {
             seen += process_.readAllStandardOutput();

@@ -1,4 +1,5 @@
 #include "server/filehost/FileHostProcess.h"
+#include "support/ServerProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -341,6 +342,18 @@ TEST(FileHostCommands, HelpAndUsageErrors) {
             << error.arguments.join(QLatin1Char(' ')).toStdString();
         EXPECT_FALSE(result.err.isEmpty());
     }
+}
+
+TEST(FileHostCommands, AnnouncesItsAddressAsTheOtherServersDo) {
+    testenv::TServerProcess server(
+        QStringLiteral("tavilon-filehost"),
+        {QStringLiteral("serve"), QStringLiteral("--store"), testenv::MakeTempDir()});
+    ASSERT_FALSE(server.Url().isEmpty());
+    httplib::Client client(server.Url().toStdString());
+    const auto page = client.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(server.Stop(), 0);
 }
 
 TEST(FileHostCommands, ServeStopsCleanlyOnSigterm) {
