@@ -272,6 +272,17 @@ TEST_F(DownloaderTest, FailedVolumeIsRetriedThenSkipped) {
     EXPECT_EQ(requestsForGone, 3u);
 }
 
+TEST_F(DownloaderTest, BlankLinkKeepsTheNumberingOfTheOthers) {
+    const QByteArray one = PatternBytes(50000, 8), three = PatternBytes(60000, 9);
+    // Names the host gives are refused here, so the placeholders show the numbering.
+    auto downloader = MakeDownloader({Publish(QStringLiteral("x..1.rar"), one), QString(),
+                                      Publish(QStringLiteral("x..3.rar"), three)});
+    ASSERT_TRUE(RunToEnd(*downloader));
+    EXPECT_EQ(ReadAll(compressed + QStringLiteral("file.part1.rar")), one);
+    EXPECT_EQ(ReadAll(compressed + QStringLiteral("file.part3.rar")), three);
+    EXPECT_EQ(downloader->SkippedVolumes(), QList<int>{2});
+}
+
 TEST_F(DownloaderTest, StartWithoutLinksRaises) {
     auto downloader = MakeDownloader({});
     EXPECT_THROW(downloader->Start(), Exception);
