@@ -34,11 +34,47 @@ int WorseResult(int a, int b) {
 WatchedVolume::WatchedVolume(ProgressWatcher& watcher, std::size_t index)
     : watcher_(watcher), index_(index) {}
 
+WatchedVolume::~WatchedVolume() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool WatchedVolume::Open() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = ::open(watcher_.VolumeName(index_).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return false;
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    return true;
+}
+
+std::uint64_t WatchedVolume::Refresh() {
+    struct stat st {};
+    if (::stat(watcher_.VolumeName(index_).c_str(), &st) == 0 &&
+        (static_cast<std::uint64_t>(st.st_dev) != device_ ||
+         static_cast<std::uint64_t>(st.st_ino) != inode_))
+        Open();
+    return limit_ = watcher_.Usable(index_);
+}
+
 std::size_t WatchedVolume::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
-    if (offset >= limit_)
+    if (offset >= limit_ || fd_ < 0)
         return 0;
     length = static_cast<std::size_t>(std::min<std::uint64_t>(length, limit_ - offset));
-    return file_.ReadAt(offset, buffer, length);
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pread(fd_, static_cast<char*>(buffer) + done, length - done,
+                            static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
 }
 
 struct Extractor::CachedKeys {

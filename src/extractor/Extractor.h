@@ -52,21 +52,27 @@ struct ExtractionEnd {
     std::string message;
 };
 
-// A volume seen through the watcher: its size is what may be read now.
+// A volume seen through the watcher: its size is what may be read now. The file is opened
+// again when its name comes to stand for a new file (the client re-creates a volume whose
+// first request failed).
 class WatchedVolume : public rar::ByteSource {
 public:
     WatchedVolume(ProgressWatcher& watcher, std::size_t index);
-    bool Open() { return file_.Open(watcher_.VolumeName(index_)); }
+    ~WatchedVolume() override;
+    WatchedVolume(const WatchedVolume&) = delete;
+    WatchedVolume& operator=(const WatchedVolume&) = delete;
+    bool Open();
     std::uint64_t Size() override { return limit_; }
     std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
     // Takes the watcher's current view; returns the new limit.
-    std::uint64_t Refresh() { return limit_ = watcher_.Usable(index_); }
+    std::uint64_t Refresh();
     std::size_t Index() const { return index_; }
 
 private:
     ProgressWatcher& watcher_;
     std::size_t index_;
-    rar::FileSource file_;
+    int fd_ = -1;
+    std::uint64_t device_ = 0, inode_ = 0;
     std::uint64_t limit_ = 0;
 };
 

@@ -32,18 +32,16 @@ long LibarchiveUnpacker::ReadCallback(::archive* a, void* self, const void** buf
 long LibarchiveUnpacker::Read(const void** buffer) {
     ProgressWatcher& w = extractor_.Watcher();
     for (;;) {
-        if (!open_) {
-            if (!file_.Open(w.VolumeName(index_)))
+        if (!volume_) {
+            volume_ = std::make_unique<WatchedVolume>(w, index_);
+            if (!volume_->Open())
                 throw ExtractionEnd{kExitFatal,
                                     w.VolumeName(index_) + ": " + std::strerror(errno)};
-            open_ = true;
             offset_ = 0;
         }
-        std::uint64_t usable = w.Usable(index_);
+        const std::uint64_t usable = volume_->Refresh();
         if (usable > offset_) {
-            std::size_t n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(usable - offset_, buffer_.size()));
-            std::size_t got = file_.ReadAt(offset_, buffer_.data(), n);
+            std::size_t got = volume_->ReadAt(offset_, buffer_.data(), buffer_.size());
             if (got > 0) {
                 offset_ += got;
                 *buffer = buffer_.data();
@@ -51,12 +49,11 @@ long LibarchiveUnpacker::Read(const void** buffer) {
                 return static_cast<long>(got);
             }
         }
-        if (w.Complete(index_) && w.Usable(index_) <= offset_) {
+        if (w.Complete(index_) && volume_->Refresh() <= offset_) {
             // The end of a complete volume: go on with the next one, or end the stream after
             // the last.
             if (w.Exists(index_ + 1)) {
-                file_.Close();
-                open_ = false;
+                volume_.reset();
                 ++index_;
                 continue;
             }

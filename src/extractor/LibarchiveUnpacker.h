@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,8 +33,7 @@ private:
     int rootFd_;
     std::size_t skip_;
     std::size_t index_ = 0;
-    rar::FileSource file_;
-    bool open_ = false;
+    std::unique_ptr<WatchedVolume> volume_;
     std::uint64_t offset_ = 0;
     std::vector<std::uint8_t> buffer_;
     // An end raised inside the callback, raised again once libarchive has returned.

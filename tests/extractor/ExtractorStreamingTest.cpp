@@ -26,6 +26,7 @@ struct PackCase {
     std::int64_t videoSize;
     int staleVolume;
     bool tinyLastVolume;
+    int recreatedVolume = -1;
 };
 
 void PrintTo(const PackCase& c, std::ostream* os) { *os << c.name; }
@@ -85,6 +86,7 @@ TEST_P(ExtractorStreaming, OutputIsAlwaysAPrefixAndEndsComplete) {
     SimulationOptions sim;
     sim.seed = 11;
     sim.staleVolume = c.staleVolume;
+    sim.recreatedVolume = c.recreatedVolume;
     SimulatedDownloader downloader(volumes, downloads, unrarDir, sim);
     QProcess extractor;
     downloader.Run([&] { checker.Check(); },
@@ -119,7 +121,9 @@ INSTANTIATE_TEST_SUITE_P(
         PackCase{"TinyLastVolumeRar5", rar::Format::Rar5, "", false, false, 32 << 10, 100000, -1,
                  true},
         PackCase{"TinyLastVolumeRar4Encrypted", rar::Format::Rar4, "pw", false, false, 32 << 10,
-                 100000, -1, true}),
+                 100000, -1, true},
+        PackCase{"VolumeCreatedAgain", rar::Format::Rar5, "", false, false, 40 << 10, 150000, -1,
+                 false, 1}),
     [](const ::testing::TestParamInfo<PackCase>& info) { return std::string(info.param.name); });
 
 // "OK" in the middle of the download: the extractor stops at once, its output a prefix.

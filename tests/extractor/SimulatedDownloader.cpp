@@ -60,6 +60,13 @@ void SimulatedDownloader::Run(
         std::vector<std::int64_t> startOf(parts + 1);
         for (int i = 0; i <= parts; ++i)
             startOf[i] = length * i / parts;
+        if (v == options_.recreatedVolume) {
+            QFile empty(targets_[v]);
+            EXPECT_TRUE(empty.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            empty.close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            QFile::remove(targets_[v]);
+        }
         {
             QByteArray garbage(length, Qt::Uninitialized);
             for (auto& c : garbage)

@@ -20,6 +20,9 @@ struct SimulationOptions {
     // This volume (0-based) finishes all its ranges before its first notification, which then
     // carries the previous volume's count.
     int staleVolume = -1;
+    // This volume's first request fails once: its file is created empty, then removed and
+    // created anew, as the client retries it.
+    int recreatedVolume = -1;
     // After this many finished ranges the client ends the playback ("OK"); -1: never.
     int stopAfterRanges = -1;
     // Pause after every range, to let the extractor run meanwhile.
