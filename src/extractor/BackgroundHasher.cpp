@@ -1,5 +1,9 @@
 #include "extractor/BackgroundHasher.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace extractor {
 
 BackgroundHasher::BackgroundHasher(std::size_t bufferSize, std::size_t buffers) {
@@ -23,6 +27,7 @@ void BackgroundHasher::Begin(bool blake2) {
     std::unique_lock<std::mutex> lock(mutex_);
     Drain(lock);
     blake2_ = blake2;
+    readFailed_ = false;
     crc_ = 0;
     blake_.Reset();
 }
@@ -38,9 +43,30 @@ std::uint8_t* BackgroundHasher::Acquire() {
 void BackgroundHasher::Submit(std::uint8_t* buffer, std::size_t size) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.emplace_back(buffer, size);
+        jobs_.push_back({buffer, size, buffer, -1, 0});
     }
     changed_.notify_all();
+}
+
+void BackgroundHasher::SubmitFileRange(int fd, std::uint64_t offset, std::size_t size) {
+    int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (copy < 0) {
+            readFailed_ = true;
+            return;
+        }
+        changed_.wait(lock, [this] { return fileJobs_ < kMaxFileJobs; });
+        ++fileJobs_;
+        jobs_.push_back({nullptr, size, nullptr, copy, offset});
+    }
+    changed_.notify_all();
+}
+
+bool BackgroundHasher::ReadFailed() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Drain(lock);
+    return readFailed_;
 }
 
 void BackgroundHasher::Release(std::uint8_t* buffer) {
@@ -73,19 +99,47 @@ void BackgroundHasher::Work() {
         changed_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
         if (jobs_.empty())
             return; // stopping
-        auto [buffer, size] = jobs_.front();
+        const Job job = jobs_.front();
         jobs_.pop_front();
         busy_ = true;
         const bool blake2 = blake2_;
         lock.unlock();
         // Only this thread touches the running checksum between Begin and Finish.
-        if (blake2)
-            blake_.Update(buffer, size);
-        else
-            crc_ = rar::Crc32(crc_, buffer, size);
+        auto hash = [&](const std::uint8_t* data, std::size_t size) {
+            if (blake2)
+                blake_.Update(data, size);
+            else
+                crc_ = rar::Crc32(crc_, data, size);
+        };
+        bool failed = false;
+        if (job.fd >= 0) {
+            readBuffer_.resize(kHashReadSize);
+            std::size_t done = 0;
+            while (done < job.size) {
+                const std::size_t want = std::min(kHashReadSize, job.size - done);
+                ssize_t n = ::pread(job.fd, readBuffer_.data(), want,
+                                    static_cast<off_t>(job.offset + done));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0) {
+                    failed = true;
+                    break;
+                }
+                hash(readBuffer_.data(), static_cast<std::size_t>(n));
+                done += static_cast<std::size_t>(n);
+            }
+            ::close(job.fd);
+        } else {
+            hash(job.data, job.size);
+        }
         lock.lock();
         busy_ = false;
-        free_.push_back(buffer);
+        if (job.buffer != nullptr)
+            free_.push_back(job.buffer);
+        if (job.fd >= 0)
+            --fileJobs_;
+        if (failed)
+            readFailed_ = true;
         changed_.notify_all();
     }
 }

@@ -18,6 +18,10 @@
 
 namespace extractor {
 
+// File ranges waiting for the checksum thread at once, and its read size for them.
+constexpr int kMaxFileJobs = 4;
+constexpr std::size_t kHashReadSize = 256 * 1024;
+
 class BackgroundHasher {
 public:
     BackgroundHasher(std::size_t bufferSize, std::size_t buffers);
@@ -31,6 +35,11 @@ public:
     std::uint8_t* Acquire();
     // Hashes the first `size` bytes of `buffer` (from Acquire) and then frees it.
     void Submit(std::uint8_t* buffer, std::size_t size);
+    // Hashes `size` bytes of the file `fd` from `offset`, read on the checksum thread (the
+    // descriptor is duplicated). False when the bytes could not be read.
+    void SubmitFileRange(int fd, std::uint64_t offset, std::size_t size);
+    // A read of a submitted file range failed: the checksum is void.
+    bool ReadFailed();
     // Gives back a buffer from Acquire unused.
     void Release(std::uint8_t* buffer);
     // Waits for every submitted buffer; the checksum of all of them.
@@ -45,7 +54,17 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::uint8_t*> free_;
-    std::deque<std::pair<std::uint8_t*, std::size_t>> jobs_;
+    struct Job {
+        const std::uint8_t* data;
+        std::size_t size;
+        std::uint8_t* buffer; // from the pool, or null
+        int fd;               // a file to read the bytes from (closed after), or -1
+        std::uint64_t offset;
+    };
+    std::deque<Job> jobs_;
+    int fileJobs_ = 0;
+    bool readFailed_ = false;
+    std::vector<std::uint8_t> readBuffer_;
     bool busy_ = false;
     bool stop_ = false;
     bool blake2_ = false;

@@ -367,8 +367,16 @@ void Extractor::CopyPiece(const rar::Entry& piece, int out) {
     std::uint64_t pos = piece.dataOffset;
     const std::uint64_t end = piece.dataOffset + piece.packedSize;
     const std::size_t index = volume_->Index();
+    // The watcher is asked again only once the bytes it allowed are used up.
+    std::uint64_t available = volume_->Size();
     while (pos < end) {
-        std::uint64_t available = volume_->Refresh();
+        if (hashInBackground_ && kernelCopy_ && available >= end && watcher_->Complete(index)) {
+            if (CopyComplete(pos, end, out))
+                continue;
+            kernelCopy_ = false;
+        }
+        if (available <= pos)
+            available = volume_->Refresh();
         if (available > pos) {
             std::size_t n = static_cast<std::size_t>(
                 std::min<std::uint64_t>({end, available, pos + kReadSize}) - pos);
@@ -386,11 +394,37 @@ void Extractor::CopyPiece(const rar::Entry& piece, int out) {
             if (hashInBackground_)
                 hasher_.Release(buffer);
         }
-        if (watcher_->Complete(index) && volume_->Refresh() <= pos)
+        if (watcher_->Complete(index) && (available = volume_->Refresh()) <= pos)
             throw ExtractionEnd{kExitFatal, watcher_->VolumeName(index) + ": volume ends early"};
         if (available <= pos)
             WaitForChange();
     }
+}
+
+bool Extractor::CopyComplete(std::uint64_t& pos, std::uint64_t end, int out) {
+    // The volume is complete (the downloader is done with it): the kernel copies the bytes to
+    // the output, and the checksum thread reads them again from the page cache meanwhile.
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(end - pos, kKernelCopySize));
+    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, toWrite_ - written_));
+    if (n == 0)
+        return false;
+    loff_t in = static_cast<loff_t>(pos);
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t c = ::copy_file_range(volume_->Descriptor(), &in, out, nullptr, n - done, 0);
+        if (c < 0 && errno == EINTR)
+            continue;
+        if (c <= 0)
+            break;
+        done += static_cast<std::size_t>(c);
+    }
+    if (done == 0)
+        return false; // no kernel copy here (another file system): the ordinary copy does it
+    written_ += done;
+    hasher_.SubmitFileRange(volume_->Descriptor(), pos, done);
+    pos += done;
+    watcher_->NoteProgress();
+    return true;
 }
 
 void Extractor::Consume(const std::uint8_t* data, std::size_t size, int out) {
@@ -439,9 +473,12 @@ void Extractor::CheckHash(const rar::Entry& last, const std::string& name) {
     const bool tweaked = last.encryption && last.encryption->tweakedChecksums;
     bool ok = true;
     if (hashInBackground_) {
-        if (last.hasBlake2)
-            blake_ = nullptr;
-        else
+        if (hasher_.ReadFailed()) {
+            Report(name + ": read error while checking (the file is kept)");
+            result_ = WorseResult(result_, kExitCrcError);
+            return;
+        }
+        if (!last.hasBlake2)
             crc_ = hasher_.FinishCrc32();
     }
     if (last.hasBlake2 && (blake_ || hashInBackground_)) {

@@ -32,9 +32,11 @@ constexpr int kExitBadArguments = 7;
 constexpr int kExitStopped = 255; // the client ended the playback ("OK")
 
 // Bytes read from a volume at once.
-constexpr std::size_t kReadSize = 1024 * 1024;
+constexpr std::size_t kReadSize = 256 * 1024;
+// Bytes of a complete volume copied by the kernel at once.
+constexpr std::size_t kKernelCopySize = 8 * 1024 * 1024;
 // Read buffers that may wait for the checksum thread at once.
-constexpr std::size_t kHashBuffers = 4;
+constexpr std::size_t kHashBuffers = 8;
 
 struct ExtractorOptions {
     std::string firstVolume;
@@ -67,6 +69,7 @@ public:
     // Takes the watcher's current view; returns the new limit.
     std::uint64_t Refresh();
     std::size_t Index() const { return index_; }
+    int Descriptor() const { return fd_; }
 
 private:
     ProgressWatcher& watcher_;
@@ -99,6 +102,7 @@ private:
     void CheckHash(const rar::Entry& last, const std::string& name);
     const rar::DataKeys& KeysFor(const rar::EncryptionParams& params);
     void UnpackRest(std::size_t entriesDone);
+    bool CopyComplete(std::uint64_t& pos, std::uint64_t end, int out);
     void Consume(const std::uint8_t* data, std::size_t size, int out);
     void Emit(const std::uint8_t* data, std::size_t size, int out);
     std::size_t WriteOut(const std::uint8_t* data, std::size_t size, int out);
@@ -126,6 +130,8 @@ private:
     // Plain entries are hashed on a second thread; decrypted ones here.
     BackgroundHasher hasher_{kReadSize, kHashBuffers};
     bool hashInBackground_ = false;
+    // copy_file_range works between the volumes and the output folder.
+    bool kernelCopy_ = true;
     struct CachedKeys;
     std::vector<std::unique_ptr<CachedKeys>> keys_;
 };
