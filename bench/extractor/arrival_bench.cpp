@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
                     v.size(), at(0.5), at(0.9), at(0.99), at(1.0));
     };
     std::printf("arrival: %lld MiB in %zu volumes at %.1f MiB/s, %.1f s, extractor exit %d; "
-                "limit 1 MiB + one 1 MiB read = 2 MiB\n",
+                "limit 1 MiB + one 256 KiB read = 1.25 MiB\n",
                 static_cast<long long>(videoSize / kMiB), volumes.size(), rate / kMiB, seconds,
                 WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     report(samples, "every 5 ms (includes the moment right after a count jumps)");
