@@ -1,5 +1,7 @@
 #include "server/common/RunHttpServer.h"
 
+#include "server/common/ListenBacklog.h"
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -23,6 +25,7 @@ int RunHttpServer(httplib::Server& server, const TListenAddress& address, const 
     // A client that goes away while we write must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
+    const TListenBacklog backlog(server);
     const std::string host = address.Host.toStdString();
     int port = address.Port;
     if (port == 0)
@@ -34,6 +37,7 @@ int RunHttpServer(httplib::Server& server, const TListenAddress& address, const 
                      address.ToString().toLocal8Bit().constData());
         return 1;
     }
+    backlog.Raise();
     const TListenAddress bound{address.Host, port};
     std::printf("%s: listening on %s\n", program, bound.ToString().toLocal8Bit().constData());
     std::fflush(stdout);

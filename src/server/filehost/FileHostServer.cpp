@@ -1,5 +1,6 @@
 #include "server/filehost/FileHostServer.h"
 
+#include "server/common/ListenBacklog.h"
 #include "server/filehost/FormCodec.h"
 
 #include <cerrno>
@@ -105,12 +106,18 @@ FileHostServer::FileHostServer(FileHostStore& store, ServeOptions options)
 FileHostServer::~FileHostServer() = default;
 
 bool FileHostServer::Bind() {
+    const TListenBacklog backlog(*server_);
+    bool bound = false;
     if (options_.port == 0) {
         port_ = server_->bind_to_any_port(options_.host);
-        return port_ > 0;
+        bound = port_ > 0;
+    } else {
+        port_ = options_.port;
+        bound = server_->bind_to_port(options_.host, options_.port);
     }
-    port_ = options_.port;
-    return server_->bind_to_port(options_.host, options_.port);
+    if (bound)
+        backlog.Raise();
+    return bound;
 }
 
 void FileHostServer::Run() {
