@@ -238,6 +238,9 @@ void TDecompressor::RARPasswordRequired(bool, const QString&, QString& newPasswo
 }
 
 void TDecompressor::WriteProgressFile(std::int64_t value) {
+    // Without a folder there is no extractor to tell, and nowhere we were given to write.
+    if (unrarDirectory_.isEmpty())
+        return;
     const QString path = unrarDirectory_ + QLatin1String(kProgressFileName);
     QFile file(path);
     QByteArray data;
