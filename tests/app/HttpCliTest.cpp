@@ -1,5 +1,6 @@
 #include "app/THttpCli.h"
 #include "support/TestEnvironment.h"
+#include "support/TestData.h"
 #include "support/TestHttpServer.h"
 
 #include <QBuffer>
@@ -13,31 +14,16 @@
 #include <memory>
 #include <thread>
 
+using testenv::WaitUntil;
+
 namespace {
 
 // Serves the event loop until `done` holds or `ms` have passed; returns `done()`.
-template <typename Pred> bool WaitUntil(Pred done, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return done();
-}
-
-QByteArray PatternBytes(int64_t size) {
-    QByteArray data(static_cast<qsizetype>(size), Qt::Uninitialized);
-    uint32_t state = 12345;
-    for (int64_t i = 0; i < size; ++i) {
-        state = state * 1664525u + 1013904223u;
-        data[static_cast<qsizetype>(i)] = static_cast<char>(state >> 24);
-    }
-    return data;
-}
-
 class HttpCliTest : public testing::Test {
 protected:
     void SetUp() override {
         dir_ = testenv::MakeTempDir(QStringLiteral("http"));
-        content_ = PatternBytes(300000);
+        content_ = testenv::PatternBytes(300000, 12345);
         const QString path = dir_ + QStringLiteral("/file.bin");
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));

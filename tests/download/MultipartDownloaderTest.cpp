@@ -1,6 +1,7 @@
 #include "download/PartDriver.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "support/TestEnvironment.h"
+#include "support/TestData.h"
 #include "support/TestHttpServer.h"
 
 #include <QCoreApplication>
@@ -20,29 +21,11 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 QT_END_NAMESPACE
 
+using testenv::PatternBytes;
+using testenv::ReadAll;
+using testenv::WaitUntil;
+
 namespace {
-
-template <typename Pred> bool WaitUntil(Pred done, int ms = 30000) {
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return done();
-}
-
-QByteArray PatternBytes(int64_t size, uint32_t seed = 7) {
-    QByteArray data(static_cast<qsizetype>(size), Qt::Uninitialized);
-    uint32_t state = seed;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        state = state * 1664525u + 1013904223u;
-        data[i] = static_cast<char>(state >> 24);
-    }
-    return data;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 class MultipartTest : public testing::Test {
 protected:

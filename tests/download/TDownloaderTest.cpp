@@ -5,6 +5,7 @@
 #include "extract/TDecompressor.h"
 #include "server/filehost/FileHostProcess.h"
 #include "support/TestEnvironment.h"
+#include "support/TestData.h"
 #include "support/TestHttpServer.h"
 
 #include <QCoreApplication>
@@ -17,29 +18,11 @@
 #include <httplib.h>
 #include <memory>
 
+using testenv::PatternBytes;
+using testenv::ReadAll;
+using testenv::WaitUntil;
+
 namespace {
-
-template <typename Pred> bool WaitUntil(Pred done, int ms = 60000) {
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return done();
-}
-
-QByteArray PatternBytes(int64_t size, uint32_t seed) {
-    QByteArray data(static_cast<qsizetype>(size), Qt::Uninitialized);
-    uint32_t state = seed;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        state = state * 1664525u + 1013904223u;
-        data[i] = static_cast<char>(state >> 24);
-    }
-    return data;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // One OnDataAvailable as the handler saw it.
 struct TNotice {

@@ -13,6 +13,7 @@
 #include "playback/TPlayer.h"
 #include "server/filehost/FileHostProcess.h"
 #include "support/TestEnvironment.h"
+#include "support/TestData.h"
 #include "support/TestHttpServer.h"
 
 #include <QCoreApplication>
@@ -32,32 +33,14 @@
 
 using testenv::TFileHostProcess;
 
+using testenv::PatternBytes;
+using testenv::ReadAll;
+using testenv::WaitUntil;
+
 namespace {
 
 constexpr int64_t kVideoSize = 3600000; // more than 3 MiB
 constexpr int kPipelineTimeoutMs = 120000;
-
-template <typename Pred> bool WaitUntil(Pred done, int ms = kPipelineTimeoutMs) {
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return done();
-}
-
-QByteArray PatternBytes(int64_t size, uint32_t seed) {
-    QByteArray data(static_cast<qsizetype>(size), Qt::Uninitialized);
-    uint32_t state = seed;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        state = state * 1664525u + 1013904223u;
-        data[i] = static_cast<char>(state >> 24);
-    }
-    return data;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 void WriteFile(const QString& path, const QByteArray& content) {
     QFile file(path);
@@ -172,10 +155,13 @@ protected:
 
     // Runs the download to its end: every volume in and the video extracted completely.
     void PlayToEnd(const QString& expectedPath) {
-        ASSERT_TRUE(WaitUntil([&] {
-            return player->Downloader()->Finished() &&
-                   QFileInfo(expectedPath).size() == static_cast<qint64>(video.size());
-        })) << "finished "
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return player->Downloader()->Finished() &&
+                       QFileInfo(expectedPath).size() == static_cast<qint64>(video.size());
+            },
+            kPipelineTimeoutMs))
+            << "finished "
             << player->Downloader()->Finished() << ", extracted " << QFileInfo(expectedPath).size();
         // The extractor writes the video in order, so the size tells that it is all there.
         EXPECT_TRUE(ReadAll(expectedPath) == video);
@@ -340,7 +326,7 @@ TEST_F(PlaybackPipeline, RetryAnsweredYesTwiceThenAvailable) {
     player->Start();
     EXPECT_EQ(interaction.questions.size(), 2);
     EXPECT_EQ(checks, 3);
-    ASSERT_TRUE(WaitUntil([&] { return player->Downloader()->Finished(); }));
+    ASSERT_TRUE(WaitUntil([&] { return player->Downloader()->Finished(); }, kPipelineTimeoutMs));
     // Nothing was downloaded before the third check.
     const auto requests = server.Requests();
     int lastCheck = -1, firstDownload = -1;

@@ -25,11 +25,11 @@ bool ParseRange(const std::string& header, int64_t size, int64_t& first, int64_t
     satisfiable = true;
     if (header.rfind("bytes=", 0) != 0 || header.find(',') != std::string::npos)
         return false;
-    const std::string spec = header.substr(6);
-    const size_t dash = spec.find('-');
+    const std::string range = header.substr(6);
+    const size_t dash = range.find('-');
     if (dash == std::string::npos)
         return false;
-    const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    const std::string a = range.substr(0, dash), b = range.substr(dash + 1);
     try {
         if (a.empty()) {
             if (b.empty())
