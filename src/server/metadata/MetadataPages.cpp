@@ -1,37 +1,11 @@
 #include "server/metadata/MetadataPages.h"
 
+#include "server/common/PercentDecoding.h"
+
 #include <algorithm>
 #include <charconv>
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string DecodeQueryValue(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '+') {
-            result += ' ';
-        } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            result += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
 
 constexpr std::string_view PageHead = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">";
 
@@ -114,7 +88,7 @@ SearchQuery ParseSearchQuery(std::string_view target) {
         const std::string_view part = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         if (part.starts_with("q=")) {
-            query.words = DecodeQueryValue(part.substr(2));
+            query.words = PercentDecode(part.substr(2));
         } else if (part.starts_with("mx=")) {
             const std::string_view digits = part.substr(3);
             std::size_t value = 0;
