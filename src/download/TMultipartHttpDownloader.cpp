@@ -54,6 +54,12 @@ TMyHttpCli* TMultipartHttpDownloader::NewPart(int index) {
     auto* part = new TMyHttpCli(this);
     part->Index = index;
     part->URL = URL;
+    CopyConnectionSettings(part);
+    return part;
+}
+
+// A part connects the way the component is set to: credentials, proxy and authentication.
+void TMultipartHttpDownloader::CopyConnectionSettings(TMyHttpCli* part) const {
     part->Username = Username;
     part->Password = Password;
     part->Proxy = Proxy;
@@ -62,7 +68,6 @@ TMyHttpCli* TMultipartHttpDownloader::NewPart(int index) {
     part->SocksPort = SocksPort;
     part->SocksLevel = SocksLevel;
     part->ServerAuth = ServerAuth;
-    return part;
 }
 
 // The parts of a replaced transfer go quiet at once and are deleted from the event loop, since
@@ -311,14 +316,7 @@ void TMultipartHttpDownloader::RestartPart(TMyHttpCli* part) {
         return;
     part->ContentRangeBegin = QString::number(part->StartOffset);
     part->ContentRangeEnd = QString::number(part->EndOffset);
-    part->Username = Username;
-    part->Password = Password;
-    part->Proxy = Proxy;
-    part->ProxyPort = ProxyPort;
-    part->SocksServer = SocksServer;
-    part->SocksPort = SocksPort;
-    part->SocksLevel = SocksLevel;
-    part->ServerAuth = ServerAuth;
+    CopyConnectionSettings(part);
     part->DataCount = 0;
     part->accepting_ = false;
     part->GetASync();

@@ -116,6 +116,7 @@ public:
 
 private:
     TMyHttpCli* NewPart(int index);
+    void CopyConnectionSettings(TMyHttpCli* part) const;
     void DropParts();
     void FirstHeaderEnd(TMyHttpCli* part);
     void FirstRequestDone(TMyHttpCli* part, int errorCode);

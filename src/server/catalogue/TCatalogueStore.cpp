@@ -561,18 +561,8 @@ std::vector<TVideoSummary> TCatalogueStore::List() {
     QSqlQuery& query = Run(QStringLiteral("SELECT id, title, imdbid, quality, lang, plays, "
                                           "rating, year FROM videos ORDER BY id"),
                            {});
-    while (query.next()) {
-        TVideoSummary video;
-        video.Id = query.value(0).toLongLong();
-        video.Title = query.value(1).toString();
-        video.ImdbId = query.value(2).toString();
-        video.Quality = query.value(3).toString();
-        video.Lang = query.value(4).toString();
-        video.Plays = query.value(5).toLongLong();
-        video.Rating = query.value(6).toInt();
-        video.Year = query.value(7).toInt();
-        videos.push_back(std::move(video));
-    }
+    while (query.next())
+        videos.push_back(ReadSummary(query));
     query.finish();
     return videos;
 }
