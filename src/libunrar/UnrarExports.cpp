@@ -98,40 +98,37 @@ UNRAR_EXPORT int RARCloseArchive(void* h) {
     return ERAR_SUCCESS;
 }
 
-UNRAR_EXPORT int RARReadHeaderEx(void* h, RARHeaderDataEx* d) {
-    if (h == nullptr || d == nullptr)
-        return ERAR_UNKNOWN;
+namespace {
+
+// Runs one call of the interface: no exception crosses into the caller's C code.
+template <typename Call> int Guarded(Call call) noexcept {
     try {
-        return Session(h)->ReadHeader(*d);
+        return call();
     } catch (const std::bad_alloc&) {
         return ERAR_NO_MEMORY;
     } catch (...) {
         return ERAR_UNKNOWN;
     }
+}
+
+} // namespace
+
+UNRAR_EXPORT int RARReadHeaderEx(void* h, RARHeaderDataEx* d) {
+    if (h == nullptr || d == nullptr)
+        return ERAR_UNKNOWN;
+    return Guarded([&] { return Session(h)->ReadHeader(*d); });
 }
 
 UNRAR_EXPORT int RARReadHeader(void* h, RARHeaderData* d) {
     if (h == nullptr || d == nullptr)
         return ERAR_UNKNOWN;
-    try {
-        return Session(h)->ReadHeader(*d);
-    } catch (const std::bad_alloc&) {
-        return ERAR_NO_MEMORY;
-    } catch (...) {
-        return ERAR_UNKNOWN;
-    }
+    return Guarded([&] { return Session(h)->ReadHeader(*d); });
 }
 
 UNRAR_EXPORT int RARProcessFile(void* h, int operation, char* destPath, char* destName) {
     if (h == nullptr)
         return ERAR_UNKNOWN;
-    try {
-        return Session(h)->ProcessFile(operation, destPath, destName);
-    } catch (const std::bad_alloc&) {
-        return ERAR_NO_MEMORY;
-    } catch (...) {
-        return ERAR_UNKNOWN;
-    }
+    return Guarded([&] { return Session(h)->ProcessFile(operation, destPath, destName); });
 }
 
 UNRAR_EXPORT void RARSetCallback(void* h, UNRARCALLBACK callback, RAR_LPARAM userData) {
