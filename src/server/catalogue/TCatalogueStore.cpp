@@ -216,8 +216,7 @@ void TCatalogueStore::Migrate() {
     for (const TMigration& migration : Migrations()) {
         if (migration.version <= current)
             continue;
-        Begin();
-        try {
+        InTransaction([&] {
             for (const QString& sql : IsSQLite() ? migration.sqlite : migration.postgresql)
                 Execute(sql);
             QSqlQuery query(db_);
@@ -227,11 +226,7 @@ void TCatalogueStore::Migrate() {
             query.addBindValue(QDateTime::currentSecsSinceEpoch());
             if (!query.exec())
                 DatabaseFailure(query.lastError());
-            Commit();
-        } catch (...) {
-            Rollback();
-            throw;
-        }
+        });
     }
 }
 
@@ -436,15 +431,10 @@ std::optional<qint64> TCatalogueStore::FindByLinks(const QStringList& links) {
 }
 
 void TCatalogueStore::CountPlay(qint64 id) {
-    Begin();
-    try {
+    InTransaction([&] {
         Run(QStringLiteral("UPDATE videos SET plays = plays + 1 WHERE id = ?"), {id}).finish();
         Changed();
-        Commit();
-    } catch (...) {
-        Rollback();
-        throw;
-    }
+    });
 }
 
 int TCatalogueStore::YearInFileName(const QString& fileName) {
@@ -470,8 +460,7 @@ int TCatalogueStore::YearInFileName(const QString& fileName) {
 
 qint64 TCatalogueStore::Add(const TNewVideo& video) {
     const TVideoRecord& record = video.Record;
-    Begin();
-    try {
+    return InTransaction([&] {
         const int year = video.Year != 0 ? video.Year : YearInFileName(record.File);
         QSqlQuery& insert = Run(
             QStringLiteral("INSERT INTO videos (title, title_key, imdbid, password, size, file, "
@@ -491,12 +480,8 @@ qint64 TCatalogueStore::Add(const TNewVideo& video) {
                 {id, position, Text(record.Links[position])});
         Run(QStringLiteral("UPDATE catalogue_stats SET videos = videos + 1 WHERE id = 1"), {});
         Changed();
-        Commit();
         return id;
-    } catch (...) {
-        Rollback();
-        throw;
-    }
+    });
 }
 
 std::optional<std::pair<QString, QStringList>> TCatalogueStore::VideoLines(qint64 id) {
@@ -517,8 +502,7 @@ std::optional<std::pair<QString, QStringList>> TCatalogueStore::VideoLines(qint6
 }
 
 bool TCatalogueStore::Remove(qint64 id) {
-    Begin();
-    try {
+    return InTransaction([&] {
         QSqlQuery& removal = Run(QStringLiteral("DELETE FROM videos WHERE id = ?"), {id});
         const bool removed = removal.numRowsAffected() > 0;
         if (removed) {
@@ -526,26 +510,17 @@ bool TCatalogueStore::Remove(qint64 id) {
             Run(QStringLiteral("UPDATE catalogue_stats SET videos = videos - 1 WHERE id = 1"), {});
             Changed();
         }
-        Commit();
         return removed;
-    } catch (...) {
-        Rollback();
-        throw;
-    }
+    });
 }
 
 bool TCatalogueStore::Update(const QString& sql, const QVariantList& values) {
-    Begin();
-    try {
+    return InTransaction([&] {
         const bool changed = Run(sql, values).numRowsAffected() > 0;
         if (changed)
             Changed();
-        Commit();
         return changed;
-    } catch (...) {
-        Rollback();
-        throw;
-    }
+    });
 }
 
 bool TCatalogueStore::SetRating(qint64 id, int rating) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <type_traits>
+
 #include "catalogue/TVideoRecord.h"
 #include "server/catalogue/TDatabaseLocation.h"
 
@@ -92,6 +94,23 @@ public:
     void Begin();
     void Commit();
     void Rollback();
+    // Runs `work` in a transaction: committed when it returns, rolled back when it throws.
+    template <typename Work> auto InTransaction(Work work) {
+        Begin();
+        try {
+            if constexpr (std::is_void_v<decltype(work())>) {
+                work();
+                Commit();
+            } else {
+                auto result = work();
+                Commit();
+                return result;
+            }
+        } catch (...) {
+            Rollback();
+            throw;
+        }
+    }
 
     // The production year in a file name: the last group of exactly four digits from 1900 to
     // 2099; 0 when there is none.
