@@ -1,13 +1,13 @@
 #include "browse/TMainForm.h"
 
-#include "app/ErrorReporting.h"
-#include "app/Errors.h"
-#include "app/OptionDefaults.h"
-#include "app/OptionsManager.h"
-#include "app/TfrmStatus.h"
-#include "app/Ttavilonapi.h"
+#include "core/ErrorReporting.h"
+#include "core/Errors.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
+#include "gui/TfrmStatus.h"
+#include "api/Ttavilonapi.h"
 #include "browse/CoverCaption.h"
-#include "browse/CoverPictures.h"
+#include "covers/CoverPictures.h"
 #include "browse/TCloseUpComboBox.h"
 #include "browse/TGradientLabel.h"
 #include "catalogue/GetCatalogueService.h"
@@ -195,7 +195,7 @@ void TMainForm::FormCreate() {
     ImageMargin = 20;
     // The placeholder cover, as installed beside the program; the built-in copy when missing.
     QImage placeholder =
-        TPictureContainer::LoadPicture(tavilonapi->ImagesDir + TPictureContainer::NoImageName);
+        TPictureContainer::LoadPicture(tavilonapi->Folders.ImagesDir + TPictureContainer::NoImageName);
     if (placeholder.isNull())
         placeholder = TPictureContainer::LoadPicture(QStringLiteral(":/browse/images/noimage.png"));
     images.Add(TPictureContainer::NoImageName, placeholder);
@@ -403,14 +403,14 @@ void TMainForm::FillPage() {
 void TMainForm::LoadCover(const QString& imdbId) {
     if (imdbId.isEmpty())
         return;
-    const QString coverFile = CoverFileName(tavilonapi->ImagesDir, imdbId);
+    const QString coverFile = CoverFileName(tavilonapi->Folders.ImagesDir, imdbId);
     if (!QFileInfo::exists(coverFile)) {
-        if (DownloadCover(imdbId, tavilonapi->ImagesDir).isEmpty()) {
+        if (DownloadCover(imdbId, tavilonapi->Folders.ImagesDir).isEmpty()) {
             // A title page without poster: the placeholder stays this id's cover. A failed copy
             // is not reported; the panel then shows an empty picture.
             const QString partial = coverFile + QStringLiteral(".part");
             QFile::remove(partial);
-            if (QFile::copy(tavilonapi->ImagesDir + TPictureContainer::NoImageName, partial)) {
+            if (QFile::copy(tavilonapi->Folders.ImagesDir + TPictureContainer::NoImageName, partial)) {
                 QFile::remove(coverFile);
                 QFile::rename(partial, coverFile);
             }

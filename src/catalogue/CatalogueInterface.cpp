@@ -1,6 +1,6 @@
 #include "catalogue/CatalogueInterface.h"
 
-#include "app/Endpoints.h"
+#include "core/Endpoints.h"
 #include "catalogue/CatalogueNamespaces.h"
 
 #include <mutex>

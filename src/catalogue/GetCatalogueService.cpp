@@ -1,7 +1,7 @@
 #include "catalogue/GetCatalogueService.h"
 
-#include "app/Endpoints.h"
-#include "app/OptionDefaults.h"
+#include "core/Endpoints.h"
+#include "platform/OptionDefaults.h"
 #include "catalogue/CatalogueInterface.h"
 #include "catalogue/TtavilonPortTypeClient.h"
 #include "soap/TSoapClient.h"

@@ -1,6 +1,5 @@
 #include "catalogue/ReleaseName.h"
 
-#include "app/Ttavilonapi.h"
 
 #include <QStringList>
 
@@ -107,8 +106,7 @@ void RemoveEnclosed(QString& text, const QString& open, const QString& close) {
     }
 }
 
-void Ttavilonapi::ParseReleaseName(const QString& filePath, QStringList& lines,
-                                   QString& title) const {
+void ParseReleaseName(const QString& filePath, QStringList& lines, QString& title) {
     const QString fileName = FileNameOf(filePath);
     QString s = fileName;
     const qsizetype dot = s.lastIndexOf(QLatin1Char('.'));

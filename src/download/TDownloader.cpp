@@ -1,11 +1,9 @@
 #include "download/TDownloader.h"
 
-#include "app/Errors.h"
-#include "app/Ttavilonapi.h"
-#include "app/Utils.h"
+#include "core/Errors.h"
+#include "core/Utils.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "download/TSharedFileStream.h"
-#include "extract/TDecompressor.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -62,7 +60,7 @@ QString FormatElapsed(double days) {
 
 } // namespace
 
-bool Ttavilonapi::IsVideoFile(const QString& fileName) {
+bool IsVideoFile(const QString& fileName) {
     static const QStringList extensions = {QStringLiteral(".avi"), QStringLiteral(".mkv"),
                                            QStringLiteral(".divx"), QStringLiteral(".rmvb"),
                                            QStringLiteral(".mpg")};
@@ -220,7 +218,7 @@ void TDownloader::MultipartAsyncHeaderEnd(THttpCli* sender) {
     // ...and its name the file's, unless the name is not a plain file name.
     if (!IsPlainDocumentName(documentName))
         return;
-    const QString target = Ttavilonapi::IsVideoFile(documentName)
+    const QString target = IsVideoFile(documentName)
                                ? JoinPath(uncompressedDirectory_, documentName)
                                : compressedDirectory_ + documentName;
     if (target == fileName_)
@@ -287,7 +285,7 @@ void TDownloader::MultipartRequestPartDone(int index) {
         RaiseDataAvailable();
         if (!self || destroying_)
             return;
-        if (Ttavilonapi::IsVideoFile(fileName_) && decompressor_)
+        if (IsVideoFile(fileName_) && decompressor_)
             decompressor_->SetExtractedFileName(QFileInfo(fileName_).fileName());
     }
 }

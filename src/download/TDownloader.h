@@ -1,7 +1,7 @@
 #pragma once
 
 #include "download/TMultipartHttpDownloader.h"
-#include "extract/TDecompressor.h"
+#include "download/IVideoExtraction.h"
 
 #include <QObject>
 #include <QPointer>
@@ -11,6 +11,9 @@
 #include <functional>
 
 class QTimer;
+
+// The name's extension is that of a playable video (such a volume needs no extraction).
+bool IsVideoFile(const QString& fileName);
 
 // Fetches the volumes of one video strictly one after another through the shared multipart
 // downloader, so that extraction and playback can begin long before the last volume is in.
@@ -58,7 +61,7 @@ public:
     // Folder of volumes that are themselves playable videos.
     void SetUncompressedDirectory(const QString& directory) { uncompressedDirectory_ = directory; }
     // Not owned; may be none.
-    void SetDecompressor(TDecompressor* decompressor) { decompressor_ = decompressor; }
+    void SetDecompressor(IVideoExtraction* decompressor) { decompressor_ = decompressor; }
     void SetOnProgress(TProgressEvent handler) { onProgress_ = std::move(handler); }
     void SetOnVideoFileReady(TVideoFileReadyEvent handler) {
         onVideoFileReady_ = std::move(handler);
@@ -76,7 +79,7 @@ public:
     void UpdateOverallPercent();
 
     TMultipartHttpDownloader* Multipart() const { return multipart_; }
-    TDecompressor* Decompressor() const { return decompressor_; }
+    IVideoExtraction* Decompressor() const { return decompressor_; }
     const QString& CompressedDirectory() const { return compressedDirectory_; }
     const QString& UncompressedDirectory() const { return uncompressedDirectory_; }
     int VolumeIndex() const { return volumeIndex_; }
@@ -114,7 +117,7 @@ private:
     QPointer<TMultipartHttpDownloader> multipart_;
     // The key of this downloader's entry in the table of hooked multipart downloaders.
     const TMultipartHttpDownloader* hookedKey_ = nullptr;
-    QPointer<TDecompressor> decompressor_;
+    QPointer<IVideoExtraction> decompressor_;
     QString compressedDirectory_;
     QString uncompressedDirectory_;
     QString fileName_;

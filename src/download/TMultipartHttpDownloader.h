@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/THttpCli.h"
+#include "net/THttpCli.h"
 #include "download/TMyHttpCli.h"
 #include "download/TSharedFileStream.h"
 

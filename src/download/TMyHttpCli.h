@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/THttpCli.h"
+#include "net/THttpCli.h"
 
 #include <QElapsedTimer>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "download/TSharedFileStream.h"
 
-#include "app/Errors.h"
+#include "core/Errors.h"
 
 #include <QFile>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "extract/RARLibrary.h"
 
-#include "app/UserInteraction.h"
+#include "core/UserInteraction.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,9 +7,9 @@
 #include <QRegularExpression>
 #include <limits>
 
-#include "app/Errors.h"
-#include "app/UserInteraction.h"
-#include "app/Utils.h"
+#include "core/Errors.h"
+#include "core/UserInteraction.h"
+#include "core/Utils.h"
 #include "extract/CommandLine.h"
 #include "extract/TRAR.h"
 #include "extractor/SafePath.h"
@@ -61,7 +61,7 @@ QString QuotedPath(const QString& path) {
 
 } // namespace
 
-TDecompressor::TDecompressor(QObject* owner) : QObject(owner), RAR(std::make_unique<TRAR>()) {
+TDecompressor::TDecompressor(QObject* owner) : IVideoExtraction(owner), RAR(std::make_unique<TRAR>()) {
     RAR->SetReadMultiVolumeToEnd(false);
     RAR->SetOnListFile([this](TRAR*, const TRARFileItem& item) { RARListFile(item); });
     RAR->SetOnPasswordRequired(
@@ -102,15 +102,6 @@ void TDecompressor::SetExtractedFileName(const QString& name) {
     if (!extractor::IsSafeEntryName(n.toStdString(), why))
         return;
     extractedFileName_ = QString::fromStdString(extractor::NormalizedEntryName(n.toStdString()));
-}
-
-QString TDecompressor::ExtractedFilePath() const {
-    if (extractedFileName_.isEmpty())
-        return QString();
-    QString dir = outputDirectory_;
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return dir + extractedFileName_;
 }
 
 void TDecompressor::DataAvailable(const QString& fileName, std::int64_t available) {

@@ -33,6 +33,8 @@
 //    outermost of them returns. Never `delete` a decompressor that may be inside a
 //    notification; do not make it a QObject child of something that may die meanwhile.
 
+#include "download/IVideoExtraction.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -42,7 +44,7 @@
 class TRAR;
 struct TRARFileItem;
 
-class TDecompressor : public QObject {
+class TDecompressor : public IVideoExtraction {
     Q_OBJECT
 
 public:
@@ -56,7 +58,7 @@ public:
     // The directory for extracted files (the uncompressed directory); a "/" is put between it
     // and a file name.
     void SetOutputDirectory(const QString& directory) { outputDirectory_ = directory; }
-    const QString& OutputDirectory() const { return outputDirectory_; }
+    const QString& OutputDirectory() const override { return outputDirectory_; }
     // The folder of the extractor and its progress file, ending with "/"; names are appended
     // to it directly.
     void SetUnrarDirectory(const QString& directory) { unrarDirectory_ = directory; }
@@ -69,14 +71,12 @@ public:
 
     // See above. SetExtractedFileName refuses (keeps the old value) a name that is absolute,
     // holds "..", a drive letter or a device name.
-    const QString& ExtractedFileName() const { return extractedFileName_; }
-    void SetExtractedFileName(const QString& name);
-    // The full path of the extracted file, or empty while the name is unknown.
-    QString ExtractedFilePath() const;
+    const QString& ExtractedFileName() const override { return extractedFileName_; }
+    void SetExtractedFileName(const QString& name) override;
     // The full unpacked size of that entry; 0 at first.
     std::int64_t LargestSize() const { return largestSize_; }
 
-    bool Busy() const { return busy_; }
+    bool Busy() const override { return busy_; }
     bool ExtractorStarted() const { return extractorStarted_; }
 
     // The one notification: `fileName` is the full path of the volume being downloaded,

@@ -3,17 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-// The requests to the file host's web site apart from the volume transfers: the login form and
-// the link check.
-
-// Shows the status window "Login into <domain> as user:<name>" and, when both texts are
-// non-empty, posts the login form through the data module's HttpCli; the user cookie arrives
-// through its cookie handler. Closes the status window however the request ends; an HTTP
-// failure is raised to the caller.
-void PostLogin(const QString& userName, const QString& password);
-
-// True while PostLogin's request is open on HttpCli.
-bool LoginRequestOpen();
+// The file host's link check (the login is the account's, TFileHostAccount).
 
 // The 8 characters after the first "d=" (fewer when the text ends sooner), trimmed; empty text
 // for a link without "d=".

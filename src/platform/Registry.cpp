@@ -1,6 +1,6 @@
 #include "platform/Registry.h"
 
-#include "app/Errors.h"
+#include "core/Errors.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "playback/TPlayer.h"
 
-#include "app/Errors.h"
-#include "app/Ttavilonapi.h"
-#include "app/UserInteraction.h"
+#include "core/Errors.h"
+#include "core/UserInteraction.h"
 #include "extract/TDecompressor.h"
 #include "filehost/Megaupload.h"
+#include "filehost/TFileHostAccount.h"
 
 #include <QPointer>
 
@@ -17,7 +17,9 @@ TPlayer::TActiveCall::~TActiveCall() {
         player_->deleteLater();
 }
 
-TPlayer::TPlayer(QObject* owner) : QObject(owner) {}
+TPlayer::TPlayer(const TFileHostAccount& account, TWorkingFolders folders,
+                 TMultipartHttpDownloader* multipart, QObject* owner)
+    : QObject(owner), account_(account), folders_(std::move(folders)), multipart_(multipart) {}
 
 TPlayer::~TPlayer() {
     DestroyParts();
@@ -47,10 +49,10 @@ void TPlayer::Start() {
     decompressor_ = new TDecompressor();
     decompressor_->SetArchivePassword(ArchivePassword);
 
-    downloader_->SetCompressedDirectory(tavilonapi->CompressedDir);
-    decompressor_->SetOutputDirectory(tavilonapi->UncompressedDir);
+    downloader_->SetCompressedDirectory(folders_.CompressedDir);
+    decompressor_->SetOutputDirectory(folders_.UncompressedDir);
     downloader_->SetUncompressedDirectory(decompressor_->OutputDirectory());
-    decompressor_->SetUnrarDirectory(tavilonapi->UnrarDir);
+    decompressor_->SetUnrarDirectory(folders_.UnrarDir);
     downloader_->SetDecompressor(decompressor_);
     // The handlers run inside the controller's bookkeeping, so that a Release from within one
     // of them waits for it to return.
@@ -72,7 +74,7 @@ void TPlayer::Start() {
 
     QStringList urls;
     for (const QString& link : Links)
-        urls << tavilonapi->DownloadUrlFromLink(link);
+        urls << account_.DownloadUrlFromLink(link);
     downloader_->Links = urls;
 
     // The check and the question serve events; the controller may be released meanwhile.

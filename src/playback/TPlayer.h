@@ -1,12 +1,14 @@
 #pragma once
 
 #include "download/TDownloader.h"
+#include "platform/WorkingFolders.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 class TDecompressor;
+class TFileHostAccount;
 class TMultipartHttpDownloader;
 
 // The playback controller behind one player window: turns the video's links into download
@@ -27,7 +29,10 @@ public:
     // The question of the link check, as the user sees it.
     static const QString RetryQuestion;
 
-    explicit TPlayer(QObject* owner = nullptr);
+    // The account makes the download URLs, the folders say where volumes and the video go, and
+    // the multipart downloader (not owned) is lent to the volume downloader.
+    TPlayer(const TFileHostAccount& account, TWorkingFolders folders,
+            TMultipartHttpDownloader* multipart, QObject* owner = nullptr);
     // Destroys the downloader (aborting a transfer still running), then the decompressor (which
     // writes the final value of its progress file).
     ~TPlayer() override;
@@ -39,7 +44,6 @@ public:
     // The archive password of the video's "password:" line; empty when there is none.
     QString ArchivePassword;
 
-    void SetMultipartDownloader(TMultipartHttpDownloader* downloader) { multipart_ = downloader; }
     void SetOnProgress(TDownloader::TProgressEvent handler) { onProgress_ = std::move(handler); }
     void SetOnVideoFileReady(TDownloader::TVideoFileReadyEvent handler) {
         onVideoFileReady_ = std::move(handler);
@@ -76,6 +80,8 @@ private:
 
     void DestroyParts();
 
+    const TFileHostAccount& account_;
+    const TWorkingFolders folders_;
     TMultipartHttpDownloader* multipart_ = nullptr;
     TDownloader* downloader_ = nullptr;
     TDecompressor* decompressor_ = nullptr;

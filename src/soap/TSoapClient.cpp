@@ -1,6 +1,6 @@
 #include "soap/TSoapClient.h"
 
-#include "app/Errors.h"
+#include "core/Errors.h"
 #include "soap/ESoapFault.h"
 #include "soap/TSoapMessage.h"
 #include "soap/TSoapTransport.h"

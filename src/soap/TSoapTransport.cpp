@@ -1,6 +1,6 @@
 #include "soap/TSoapTransport.h"
 
-#include "app/Errors.h"
+#include "core/Errors.h"
 
 #include <QList>
 #include <curl/curl.h>

@@ -1,6 +1,6 @@
 #include "soap/TSoapWsdl.h"
 
-#include "app/Errors.h"
+#include "core/Errors.h"
 #include "soap/TSoapTransport.h"
 
 #include <QXmlStreamReader>

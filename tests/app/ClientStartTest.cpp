@@ -1,5 +1,5 @@
-#include "app/OptionDefaults.h"
-#include "app/OptionsManager.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
 #include "support/TestEnvironment.h"
 
 #include <QDeadlineTimer>

@@ -1,9 +1,9 @@
-#include "app/Errors.h"
-#include "app/OptionDefaults.h"
-#include "app/PasteLinks.h"
-#include "app/TfrmStatus.h"
-#include "app/Ttavilonapi.h"
-#include "app/Utils.h"
+#include "core/Errors.h"
+#include "platform/OptionDefaults.h"
+#include "gui/PasteLinks.h"
+#include "gui/TfrmStatus.h"
+#include "api/Ttavilonapi.h"
+#include "core/Utils.h"
 #include "browse/TMainForm.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnvironment.h"
@@ -102,7 +102,7 @@ TEST_F(MainFormStartUp, ShowsTheStatusWindowWhileLoadingAndCreatesTheConfiguredF
     EXPECT_EQ(ShownStatusWindow(), nullptr);
     EXPECT_TRUE(form.windowFlags() & Qt::FramelessWindowHint);
     ASSERT_NE(tavilonapi, nullptr);
-    EXPECT_EQ(tavilonapi->CompressedDir, root + "/c/");
+    EXPECT_EQ(tavilonapi->Folders.CompressedDir, root + "/c/");
     EXPECT_TRUE(QFileInfo(root + "/c").isDir());
     EXPECT_TRUE(QFileInfo(root + "/u").isDir());
     delete tavilonapi;

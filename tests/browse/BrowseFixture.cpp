@@ -1,7 +1,7 @@
 #include "BrowseFixture.h"
 
-#include "app/OptionDefaults.h"
-#include "app/OptionsManager.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
 #include "support/TestEnvironment.h"
 
 #include <QBuffer>

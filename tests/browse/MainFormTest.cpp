@@ -1,7 +1,7 @@
 #include "BrowseFixture.h"
-#include "app/OptionDefaults.h"
-#include "app/OptionsManager.h"
-#include "app/Ttavilonapi.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
+#include "api/Ttavilonapi.h"
 #include "browse/CoverCaption.h"
 #include "browse/TCloseUpComboBox.h"
 #include "browse/TGradientLabel.h"
@@ -46,7 +46,7 @@ protected:
     void Open() {
         form = std::make_unique<TMainForm>();
         ASSERT_NE(tavilonapi, nullptr);
-        ASSERT_EQ(tavilonapi->ImagesDir, servers->ImagesDir());
+        ASSERT_EQ(tavilonapi->Folders.ImagesDir, servers->ImagesDir());
     }
 
     // Shows the window and makes it the active one, for keyboard tests.

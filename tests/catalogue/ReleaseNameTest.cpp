@@ -1,7 +1,5 @@
 #include "catalogue/ReleaseName.h"
 
-#include "app/OptionDefaults.h"
-#include "app/Ttavilonapi.h"
 #include "catalogue/TCatalogueEntry.h"
 #include "catalogue/TVideoRecord.h"
 
@@ -20,21 +18,14 @@ void PrintTo(const ReleaseCase& releaseCase, std::ostream* out) {
     *out << releaseCase.path;
 }
 
-class ParseReleaseNameTest : public testing::TestWithParam<ReleaseCase> {
-protected:
-    static void SetUpTestSuite() {
-        if (OptionsManager().FindSection(InterfaceSection) == nullptr)
-            RegisterOptionDefaults();
-    }
-};
+class ParseReleaseNameTest : public testing::TestWithParam<ReleaseCase> {};
 
 // The parser's odd results are how it is meant to behave; the user corrects the title later.
 TEST_P(ParseReleaseNameTest, GivesTheTitleQualityAndLanguage) {
     const ReleaseCase& c = GetParam();
-    Ttavilonapi data;
     QStringList lines = {QStringLiteral("password:x")};
     QString title;
-    data.ParseReleaseName(QString::fromUtf8(c.path), lines, title);
+    ParseReleaseName(QString::fromUtf8(c.path), lines, title);
     EXPECT_EQ(title.toStdString(), c.title);
     QString fileName = QString::fromUtf8(c.path);
     fileName = fileName.mid(std::max(fileName.lastIndexOf(u'\\'), fileName.lastIndexOf(u'/')) + 1);

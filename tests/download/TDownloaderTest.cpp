@@ -1,6 +1,6 @@
 #include "download/TDownloader.h"
 
-#include "app/Ttavilonapi.h"
+#include "api/Ttavilonapi.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "extract/TDecompressor.h"
 #include "server/filehost/FileHostProcess.h"
@@ -274,9 +274,9 @@ TEST_F(DownloaderTest, StartWithoutLinksRaises) {
 
 TEST(VideoFiles, PlayableExtensions) {
     for (const char* name : {"a.avi", "b.MKV", "c.d.divx", "e.rmvb", "f.mpg"})
-        EXPECT_TRUE(Ttavilonapi::IsVideoFile(QString::fromLatin1(name))) << name;
+        EXPECT_TRUE(IsVideoFile(QString::fromLatin1(name))) << name;
     for (const char* name : {"a.rar", "avi", "a.avi.rar", "", "a.mp4"})
-        EXPECT_FALSE(Ttavilonapi::IsVideoFile(QString::fromLatin1(name))) << name;
+        EXPECT_FALSE(IsVideoFile(QString::fromLatin1(name))) << name;
 }
 
 } // namespace

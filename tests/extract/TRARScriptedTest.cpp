@@ -1,6 +1,6 @@
 // TRAR against the scripted stand-in library: answers no real archive gives.
 
-#include "app/Errors.h"
+#include "core/Errors.h"
 #include "extract/RARLibrary.h"
 #include "extract/TRAR.h"
 #include "support/ScriptedInteraction.h"

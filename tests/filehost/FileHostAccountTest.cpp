@@ -1,8 +1,8 @@
-#include "app/Errors.h"
-#include "app/OptionDefaults.h"
-#include "app/OptionsManager.h"
-#include "app/THttpCli.h"
-#include "app/Ttavilonapi.h"
+#include "core/Errors.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
+#include "net/THttpCli.h"
+#include "api/Ttavilonapi.h"
 #include "filehost/Megaupload.h"
 #include "server/filehost/FileHostProcess.h"
 #include "support/ScriptedInteraction.h"
@@ -61,10 +61,10 @@ TEST_F(FileHostAccount, CookieLinesSetTheUserValueOnlyWhenASemicolonFollows) {
         {"user=; path=/", ""},
     };
     for (const CookieCase& c : cases) {
-        data->UserCookie = QStringLiteral("before");
+        data->Account().UserCookie = QStringLiteral("before");
         bool accept = false;
-        data->HttpCliCookie(nullptr, QString::fromLatin1(c.line), accept);
-        EXPECT_EQ(data->UserCookie, QString::fromLatin1(c.cookie)) << c.line;
+        data->Account().HttpCliCookie(nullptr, QString::fromLatin1(c.line), accept);
+        EXPECT_EQ(data->Account().UserCookie, QString::fromLatin1(c.cookie)) << c.line;
         EXPECT_TRUE(accept) << c.line;
     }
     data->Logout();
@@ -73,7 +73,7 @@ TEST_F(FileHostAccount, CookieLinesSetTheUserValueOnlyWhenASemicolonFollows) {
 
 TEST_F(FileHostAccount, LinksGiveDownloadUrlsAndCheckIds) {
     UseFileHost(QStringLiteral("http://files.example:81/"));
-    data->UserCookie = QStringLiteral("tok");
+    data->Account().UserCookie = QStringLiteral("tok");
     struct LinkCase {
         const char* link;
         const char* url;
@@ -110,19 +110,19 @@ TEST_F(FileHostAccount, LoginAtTheRealFileHost) {
 
     SetAccount(QStringLiteral("ann"), QStringLiteral("wrong"));
     EXPECT_FALSE(data->Login());
-    EXPECT_TRUE(data->UserCookie.isEmpty());
+    EXPECT_TRUE(data->Account().UserCookie.isEmpty());
 
     SetAccount(QStringLiteral(" ann "), QStringLiteral("secret")); // trimmed in the form
     EXPECT_TRUE(data->Login());
-    EXPECT_EQ(data->UserCookie.size(), 32);
+    EXPECT_EQ(data->Account().UserCookie.size(), 32);
     EXPECT_EQ(interaction.statusShown.last(), QStringLiteral("Login into 127.0.0.1 as user: ann "));
     EXPECT_EQ(interaction.statusHidden, 2);
 
     // A held cookie survives a failed login; Logout clears it.
-    const QString held = data->UserCookie;
+    const QString held = data->Account().UserCookie;
     SetAccount(QStringLiteral("ann"), QStringLiteral("wrong"));
     EXPECT_TRUE(data->Login());
-    EXPECT_EQ(data->UserCookie, held);
+    EXPECT_EQ(data->Account().UserCookie, held);
     data->Logout();
 
     SetAccount(QStringLiteral("eve"), QString::fromUtf8("caf\xC3\xA9\xE2\x82\xAC"));
@@ -152,7 +152,7 @@ TEST_F(FileHostAccount, LoginSendsNothingWithoutBothTexts) {
     EXPECT_EQ(requests[0].body, "username=&password=p%26w&login=1");
     EXPECT_EQ(requests[0].headers.at("content-type"), "application/x-www-form-urlencoded");
     EXPECT_EQ(requests[0].headers.at("user-agent"), "Mozilla/4.0 (compatible; ICS)");
-    EXPECT_EQ(data->UserCookie, QStringLiteral("blank"));
+    EXPECT_EQ(data->Account().UserCookie, QStringLiteral("blank"));
 }
 
 TEST_F(FileHostAccount, LoginFailureIsRaisedAndClosesTheStatus) {

@@ -2,11 +2,11 @@
 // tavilon-filehost serves them, the playback controller logs in, checks the links, downloads
 // and has the real extractor write the video.
 
-#include "app/Errors.h"
-#include "app/OptionDefaults.h"
-#include "app/OptionsManager.h"
-#include "app/Ttavilonapi.h"
-#include "app/UserInteraction.h"
+#include "core/Errors.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
+#include "api/Ttavilonapi.h"
+#include "core/UserInteraction.h"
 #include "download/TDownloader.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "extract/TDecompressor.h"
@@ -124,11 +124,11 @@ protected:
         account->SetString(QStringLiteral("Username"), QStringLiteral("ann"));
         account->SetString(QStringLiteral("Password"), QStringLiteral("pw"));
         data = std::make_unique<Ttavilonapi>();
-        data->CompressedDir = work + QStringLiteral("/compressed/");
-        data->UncompressedDir = work + QStringLiteral("/uncompressed/");
-        data->UnrarDir = PrivateUnrarDir();
-        CreateDirectory(data->CompressedDir);
-        CreateDirectory(data->UncompressedDir);
+        data->Folders.CompressedDir = work + QStringLiteral("/compressed/");
+        data->Folders.UncompressedDir = work + QStringLiteral("/uncompressed/");
+        data->Folders.UnrarDir = PrivateUnrarDir();
+        CreateDirectory(data->Folders.CompressedDir);
+        CreateDirectory(data->Folders.UncompressedDir);
         // Stalled connections are given up quickly here.
         data->MPHTTP->StallTimeoutMs = 3000;
         data->MPHTTP->RestartDelayMs = 50;
@@ -138,8 +138,7 @@ protected:
     }
 
     void MakePlayer(const QStringList& links, const QString& password = {}) {
-        player = new TPlayer();
-        player->SetMultipartDownloader(data->MPHTTP);
+        player = data->NewPlayer();
         player->SetOnVideoFileReady([this](TDownloader*, const QString& fileName) {
             if (readyPath.isEmpty()) {
                 readyPath = fileName;
@@ -212,10 +211,10 @@ TEST_P(PipelineCases, ExtractedVideoIsByteIdentical) {
     };
     MakePlayer(links, password);
     player->Start();
-    PlayToEnd(data->UncompressedDir + QStringLiteral("movie.avi"));
+    PlayToEnd(data->Folders.UncompressedDir + QStringLiteral("movie.avi"));
     EXPECT_GT(readySize, TDownloader::VideoReadySize);
     for (int i = 1; i <= 4; ++i)
-        EXPECT_TRUE(QFile::exists(data->CompressedDir + QStringLiteral("movie.part%1.rar").arg(i)));
+        EXPECT_TRUE(QFile::exists(data->Folders.CompressedDir + QStringLiteral("movie.part%1.rar").arg(i)));
     EXPECT_EQ(interaction.prompts.size(), c.asks ? 1 : 0);
     EXPECT_TRUE(interaction.errors.isEmpty())
         << interaction.errors.join(QLatin1Char('\n')).toStdString();
@@ -256,13 +255,13 @@ TEST_F(PlaybackPipeline, PlainVideoLinkLandsInTheUncompressedFolder) {
     Connect(host.Url());
     MakePlayer(links);
     player->Start();
-    PlayToEnd(data->UncompressedDir + QStringLiteral("movie.avi"));
+    PlayToEnd(data->Folders.UncompressedDir + QStringLiteral("movie.avi"));
     EXPECT_EQ(player->Decompressor()->ExtractedFileName(), QStringLiteral("movie.avi"));
     // Ready counts the complete start of the file, not its (sparse) size.
     if (!readyFinished) {
         EXPECT_GT(readyAvailable, TDownloader::VideoReadySize);
     }
-    EXPECT_TRUE(QDir(data->CompressedDir).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(data->Folders.CompressedDir).entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(PlaybackPipeline, PasswordPromptWhileVolumesEnd) {
@@ -288,7 +287,7 @@ TEST_F(PlaybackPipeline, PasswordPromptWhileVolumesEnd) {
     };
     MakePlayer(links);
     player->Start();
-    PlayToEnd(data->UncompressedDir + QStringLiteral("movie.avi"));
+    PlayToEnd(data->Folders.UncompressedDir + QStringLiteral("movie.avi"));
     EXPECT_EQ(interaction.prompts.size(), 1);
     // The first volume ended during the prompt; the second waited for it.
     EXPECT_EQ(volumesSeenDuringPrompt, 0);
@@ -305,7 +304,7 @@ TEST_F(PlaybackPipeline, UnavailableLinkAnsweredNoAbortsSilently) {
     EXPECT_THROW(player->Start(), EAbort);
     EXPECT_EQ(interaction.questions, QStringList{TPlayer::RetryQuestion});
     EXPECT_FALSE(data->MPHTTP->InTransfer());
-    EXPECT_TRUE(QDir(data->CompressedDir).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(data->Folders.CompressedDir).entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(PlaybackPipeline, RetryAnsweredYesTwiceThenAvailable) {
@@ -340,7 +339,7 @@ TEST_F(PlaybackPipeline, RetryAnsweredYesTwiceThenAvailable) {
     ASSERT_GE(firstDownload, 0);
     EXPECT_LT(lastCheck, firstDownload);
     EXPECT_EQ(requests[static_cast<size_t>(firstDownload)].query, "d=ABCDEFGH&u=tok");
-    EXPECT_TRUE(ReadAll(data->UncompressedDir + QStringLiteral("movie.avi")) == video);
+    EXPECT_TRUE(ReadAll(data->Folders.UncompressedDir + QStringLiteral("movie.avi")) == video);
 }
 
 TEST_F(PlaybackPipeline, ReleaseDuringTheLinkCheckWaitsForStart) {

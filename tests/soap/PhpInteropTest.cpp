@@ -1,4 +1,4 @@
-#include "app/OptionDefaults.h"
+#include "platform/OptionDefaults.h"
 #include "catalogue/GetCatalogueService.h"
 #include "catalogue/TCatalogueEntry.h"
 #include "server/catalogue/CatalogueTestServer.h"

@@ -1,4 +1,4 @@
-#include "app/ErrorReporting.h"
+#include "core/ErrorReporting.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>

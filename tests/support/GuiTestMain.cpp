@@ -1,4 +1,4 @@
-#include "app/TApplication.h"
+#include "gui/TApplication.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "server/catalogue/TCatalogueStore.h"
 
-#include "app/Errors.h"
+#include "core/Errors.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "server/catalogue/TDatabaseLocation.h"
 
-#include "app/Errors.h"
+#include "core/Errors.h"
 
 #include <QStandardPaths>
 #include <QUrl>

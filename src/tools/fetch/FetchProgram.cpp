@@ -1,10 +1,10 @@
 #include "tools/fetch/FetchProgram.h"
 
-#include "app/Errors.h"
-#include "app/OptionDefaults.h"
-#include "app/OptionsManager.h"
-#include "app/Ttavilonapi.h"
-#include "app/Utils.h"
+#include "core/Errors.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
+#include "api/Ttavilonapi.h"
+#include "core/Utils.h"
 #include "download/TDownloader.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "extract/TDecompressor.h"
@@ -68,19 +68,18 @@ void TFetchProgram::Start() {
     login->SetString(QStringLiteral("Username"), options_.user);
     login->SetString(QStringLiteral("Password"), options_.password);
     if (!options_.compressedDir.isEmpty())
-        tavilonapi->CompressedDir = QDir(options_.compressedDir).absolutePath() + QLatin1Char('/');
+        tavilonapi->Folders.CompressedDir = QDir(options_.compressedDir).absolutePath() + QLatin1Char('/');
     if (!options_.uncompressedDir.isEmpty())
-        tavilonapi->UncompressedDir =
+        tavilonapi->Folders.UncompressedDir =
             QDir(options_.uncompressedDir).absolutePath() + QLatin1Char('/');
-    CreateDirectory(tavilonapi->CompressedDir);
-    CreateDirectory(tavilonapi->UncompressedDir);
+    CreateDirectory(tavilonapi->Folders.CompressedDir);
+    CreateDirectory(tavilonapi->Folders.UncompressedDir);
 
     if (!tavilonapi->Login())
         throw Exception(QStringLiteral("Couldn't login with the username and password you "
                                        "provided, please, check and try again"));
 
-    player_ = new TPlayer();
-    player_->SetMultipartDownloader(tavilonapi->MPHTTP);
+    player_ = tavilonapi->NewPlayer();
     player_->SetOnProgress([this](const QString&, const QString&, const QString& speedText,
                                   const QString& percentText, const QString&, int,
                                   int) { Progress(speedText, percentText); });
@@ -151,7 +150,7 @@ void TFetchProgram::CheckCompletion() {
     }
     const int64_t expected = extracted ? decompressor->LargestSize() : size;
     if (size >= 0 && size == expected &&
-        (!extracted || !ExtractorRunning(tavilonapi->UnrarDir + QStringLiteral("unrar"),
+        (!extracted || !ExtractorRunning(tavilonapi->Folders.UnrarDir + QStringLiteral("unrar"),
                                          decompressor->OutputDirectory()))) {
         VideoFileReady(path);
         out_ << QStringLiteral("done %1 %2").arg(Seconds(), 0, 'f', 3).arg(path) << Qt::endl;

@@ -1,4 +1,4 @@
-#include "app/Errors.h"
+#include "core/Errors.h"
 #include "server/catalogue/TCatalogueStore.h"
 #include "server/catalogue/TDatabaseLocation.h"
 #include "server/common/ListenAddress.h"
