@@ -1,6 +1,7 @@
 #include "download/TDownloader.h"
 
 #include "core/Errors.h"
+#include "core/UserInteraction.h"
 #include "core/Utils.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "download/TSharedFileStream.h"
@@ -135,6 +136,7 @@ void TDownloader::Unhook() {
 
 void TDownloader::Reset() {
     finished_ = false;
+    error_.clear();
     available_ = 0;
     overallPercent_ = 0;
     headReady_ = false;
@@ -184,7 +186,7 @@ void TDownloader::StartVolume(bool retry) {
             QFile::remove(fileName_);
         stream = retry ? TSharedFileStream::Open(fileName_) : TSharedFileStream::Create(fileName_);
     } catch (const Exception& error) {
-        notice_ = error.Message();
+        EndWithError(error.Message());
         return;
     }
     multipart_->URL = url;
@@ -196,12 +198,12 @@ void TDownloader::StartVolume(bool retry) {
     transferRunning_ = true;
     try {
         multipart_->Start();
-    } catch (const std::exception&) {
-        // The volume sequence stops here, as a failed start cannot be told apart from a
-        // setting that will fail again.
-        transferRunning_ = false;
+    } catch (const Exception& error) {
+        // The download ends here, as a failed start cannot be told apart from a setting that
+        // will fail again.
         if (multipart_)
             multipart_->ReleaseFileStream();
+        EndWithError(error.Message());
     }
 }
 
@@ -288,6 +290,26 @@ void TDownloader::MultipartRequestPartDone(int index) {
         if (IsVideoFile(fileName_) && decompressor_)
             decompressor_->SetExtractedFileName(QFileInfo(fileName_).fileName());
     }
+}
+
+void TDownloader::EndWithError(const QString& message) {
+    // Nothing queued for the volume may run any more.
+    const uint64_t token = ++volumeToken_;
+    transferRunning_ = false;
+    notice_ = message;
+    // From the event loop, never from inside the call that failed: the final notification lets
+    // the decompressor finish, and the message box runs a nested loop of its own.
+    QTimer::singleShot(0, this, [this, token, message] {
+        if (destroying_ || token != volumeToken_)
+            return;
+        error_ = message;
+        finished_ = true;
+        available_ = 0;
+        const QPointer<TDownloader> self(this);
+        RaiseDataAvailable();
+        if (self)
+            UserInteraction().ShowError(message);
+    });
 }
 
 void TDownloader::RaiseDataAvailable() {

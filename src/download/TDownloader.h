@@ -89,8 +89,10 @@ public:
     int64_t Available() const { return available_; }
     bool HeadReady() const { return headReady_; }
     double OverallPercent() const { return overallPercent_; }
-    // Every volume has been handled.
+    // Every volume has been handled, or the download ended on an error.
     bool Finished() const { return finished_; }
+    // Why the download ended early (a volume file that could not be made); empty otherwise.
+    const QString& Error() const { return error_; }
     // 1-based numbers of the volumes skipped after their last attempt failed.
     const QList<int>& SkippedVolumes() const { return skippedVolumes_; }
 
@@ -111,6 +113,8 @@ private:
     void NextVolume();
     void CheckVideoFileReady();
     void RaiseDataAvailable();
+    // Ends the whole download: the final data notification, then `message` to the user.
+    void EndWithError(const QString& message);
     bool Hooked() const;
     void Unhook();
 
@@ -136,6 +140,7 @@ private:
     uint64_t volumeToken_ = 0;
     QList<int> skippedVolumes_;
     QString notice_;
+    QString error_;
     // Looks for the ready video while no statistics arrive (between and after volumes).
     QTimer* readyTimer_ = nullptr;
     // OnVideoFileReady was raised since Start.

@@ -1,6 +1,7 @@
 #include "core/Errors.h"
 #include "platform/OptionDefaults.h"
 #include "platform/OptionsManager.h"
+#include "filehost/TFileHostAccount.h"
 #include "net/THttpCli.h"
 #include "api/Ttavilonapi.h"
 #include "filehost/Megaupload.h"

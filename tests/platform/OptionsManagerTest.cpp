@@ -173,7 +173,7 @@ TEST_F(OptionAccessors, StartUpCreatesTheConfiguredDirectories) {
     EXPECT_TRUE(QFileInfo(dataModule.Folders.ImagesDir).isDir());
     EXPECT_TRUE(dataModule.Folders.ImagesDir.endsWith(QStringLiteral("/images/")));
     EXPECT_TRUE(dataModule.Folders.UnrarDir.endsWith(QStringLiteral("/unrar/")));
-    EXPECT_TRUE(dataModule.Account().UserCookie.isEmpty());
+    EXPECT_FALSE(dataModule.IsLoggedIn());
 
     interface.SetString(QStringLiteral("UncompressedDirectory"), QString());
     Ttavilonapi broken;
