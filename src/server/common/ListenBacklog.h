@@ -1,7 +1,6 @@
 #pragma once
 
 #include <httplib.h>
-
 #include <memory>
 
 // cpp-httplib listens with a backlog of 5: a burst of parallel connects (eleven ranges of a
