@@ -56,7 +56,7 @@ private:
     // Ends the waits of running answers and keeps new ones from starting. Any thread.
     void Stopping();
     bool NextAnswerIsCut();
-    // Sleeps until `deadline` or Stop; false when stopped.
+    // Sleeps until `deadline` or a stop signal; false when stopping.
     bool SleepUntil(std::chrono::steady_clock::time_point deadline);
 };
 
