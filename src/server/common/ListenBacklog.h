@@ -1,6 +1,7 @@
 #pragma once
 
 #include <httplib.h>
+
 #include <memory>
 
 // cpp-httplib listens with a backlog of 5: a burst of parallel connects (eleven ranges of a
