@@ -14,7 +14,7 @@ namespace testenv {
 
 // One of our server programs, started on an ephemeral port of 127.0.0.1 for one test and
 // stopped with SIGTERM when it goes out of scope. The program announces its address with a
-// line "PROGRAM: listening on HOST:PORT" on standard output.
+// line "PROGRAM: listening on http://HOST:PORT" on standard output.
 class TServerProcess {
 public:
     static constexpr int StartTimeoutMs = 15000;
@@ -35,7 +35,7 @@ public:
                                                                   << QStringLiteral("127.0.0.1:0"));
         const QDeadlineTimer deadline(StartTimeoutMs);
         static const QRegularExpression address(
-            QStringLiteral("listening on (?:http://)?([0-9.]+:[0-9]+)"));
+            QStringLiteral(": listening on (http://[0-9.]+:[0-9]+)"));
         QByteArray seen;
         while (url_.isEmpty() && !deadline.hasExpired() &&
                process_.state() != QProcess::NotRunning) {
@@ -45,7 +45,7 @@ public:
                 const QString line = QString::fromUtf8(process_.readLine());
                 const QRegularExpressionMatch match = address.match(line);
                 if (match.hasMatch()) {
-                    url_ = QStringLiteral("http://") + match.captured(1);
+                    url_ = match.captured(1);
                     break;
                 }
             }

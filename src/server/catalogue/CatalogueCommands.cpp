@@ -4,6 +4,7 @@
 #include "server/catalogue/TCatalogueService.h"
 #include "server/catalogue/TCatalogueStore.h"
 #include "server/common/RunHttpServer.h"
+#include "server/common/ServerCommandLine.h"
 #include "soap/ESoapFault.h"
 
 #include <QCommandLineParser>
@@ -15,7 +16,9 @@
 namespace {
 
 const char* const Program = "tavilon-catalogue";
-const QString DefaultListen = QStringLiteral("127.0.0.1:8180");
+const TListenAddress DefaultListen{QStringLiteral("127.0.0.1"), 8180};
+const QString DbOptionHelp = QStringLiteral(
+    "The catalogue: sqlite:PATH or postgresql://... (default: a file in the user's data folder).");
 // Requests one connection may carry before the server closes it.
 constexpr size_t KeepAliveRequests = 10000;
 // The latest year an operator may set.
@@ -29,17 +32,19 @@ void PrintLine(const QString& text) {
     std::fputs((text + u'\n').toLocal8Bit().constData(), stdout);
 }
 
-// A parser for one command, with --help and --db.
+// The catalogue of a --db value; an empty one is the default.
+TDatabaseLocation LocationOf(const QString& db) {
+    return db.isEmpty() ? TDatabaseLocation::Default() : TDatabaseLocation::Parse(db);
+}
+
+// A parser for one administration command, with --help and --db.
 class TCommandLine {
 public:
     TCommandLine(const QString& command, const QString& description, const QString& synopsis)
         : command_(command), synopsis_(synopsis) {
         parser_.setApplicationDescription(description);
         parser_.addHelpOption();
-        parser_.addOption({QStringLiteral("db"),
-                           QStringLiteral("The catalogue: sqlite:PATH or postgresql://... "
-                                          "(default: a file in the user's data folder)."),
-                           QStringLiteral("DB")});
+        parser_.addOption({QStringLiteral("db"), DbOptionHelp, QStringLiteral("DB")});
     }
 
     QCommandLineParser& Parser() { return parser_; }
@@ -72,10 +77,7 @@ public:
         return true;
     }
 
-    TDatabaseLocation Location() const {
-        const QString db = parser_.value(QStringLiteral("db"));
-        return db.isEmpty() ? TDatabaseLocation::Default() : TDatabaseLocation::Parse(db);
-    }
+    TDatabaseLocation Location() const { return LocationOf(parser_.value(QStringLiteral("db"))); }
 
 private:
     QCommandLineParser parser_;
@@ -134,26 +136,15 @@ bool CheckNewVideo(TNewVideo& video, const QString& where) {
 } // namespace
 
 int ServeCommand(const QStringList& arguments) {
-    TCommandLine commandLine(QStringLiteral("serve"),
-                             QStringLiteral("Serves the catalogue until SIGTERM or SIGINT."),
-                             QStringLiteral("[--listen ADDRESS:PORT] [--db DB]"));
-    commandLine.Parser().addOption(
-        {QStringLiteral("listen"),
-         QStringLiteral("The address and port to serve on; port 0 takes a free one (default "
-                        "127.0.0.1:8180)."),
-         QStringLiteral("ADDRESS:PORT"), DefaultListen});
-    int exitCode = 0;
-    if (!commandLine.Parse(arguments, 0, exitCode))
-        return exitCode;
-    const auto address =
-        TListenAddress::Parse(commandLine.Parser().value(QStringLiteral("listen")));
-    if (!address) {
-        PrintError(QStringLiteral("--listen wants ADDRESS:PORT, such as 127.0.0.1:8180"));
-        return 2;
-    }
+    TServerCommandLine commandLine(QString::fromLatin1(Program), QStringLiteral("serve"),
+                                   QStringLiteral("[--listen ADDRESS:PORT] [--db DB]"),
+                                   QStringLiteral("Serves the catalogue."), DefaultListen);
+    commandLine.AddOption(QStringLiteral("db"), DbOptionHelp, QStringLiteral("DB"));
+    if (const auto exitCode = commandLine.Parse(arguments))
+        return *exitCode;
     TDatabaseLocation location;
     try {
-        location = commandLine.Location();
+        location = LocationOf(commandLine.Value(QStringLiteral("db")));
         TCatalogueStore(location).Migrate();
     } catch (const Exception& failure) {
         PrintError(failure.Message());
@@ -207,7 +198,7 @@ int ServeCommand(const QStringList& arguments) {
             response.set_content("The request could not be served\r\n", "text/plain");
         }
     });
-    return RunHttpServer(server, *address, Program);
+    return RunHttpServer(server, commandLine.Listen(), Program);
 }
 
 int AddCommand(const QStringList& arguments) {
@@ -354,9 +345,7 @@ int YearCommand(const QStringList& arguments) {
         QStringLiteral("Sets a video's production year (0 = unknown); \"Latest productions\" "
                        "shows the latest first."),
         QStringLiteral("ID YYYY [--db DB]"), QStringLiteral("YYYY"), 0, LastYear,
-        [](TCatalogueStore& store, qint64 id, int year) {
-            return store.SetYear(id, year);
-        });
+        [](TCatalogueStore& store, qint64 id, int year) { return store.SetYear(id, year); });
 }
 
 int ImportCommand(const QStringList& arguments) {

@@ -16,7 +16,8 @@ constexpr int StopPollMs = 10;
 
 } // namespace
 
-int RunHttpServer(httplib::Server& server, const TListenAddress& address, const char* program) {
+int RunHttpServer(httplib::Server& server, const TListenAddress& address, const char* program,
+                  const TServeHooks& hooks) {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
@@ -39,23 +40,35 @@ int RunHttpServer(httplib::Server& server, const TListenAddress& address, const 
     }
     backlog.Raise();
     const TListenAddress bound{address.Host, port};
-    std::printf("%s: listening on %s\n", program, bound.ToString().toLocal8Bit().constData());
+    if (hooks.Bound)
+        hooks.Bound(bound);
+    std::printf("%s: listening on http://%s\n", program,
+                bound.ToString().toLocal8Bit().constData());
     std::fflush(stdout);
 
     std::atomic<bool> listenEnded = false;
     std::thread signalWaiter([&] {
         int received = 0;
         sigwait(&stopSignals, &received);
+        if (listenEnded)
+            return;
+        if (hooks.Stopping)
+            hooks.Stopping();
         // stop() does nothing before the server runs: a signal that arrives that early waits
         // until it does, so it is not lost.
         while (!server.is_running() && !listenEnded)
             std::this_thread::sleep_for(std::chrono::milliseconds(StopPollMs));
         server.stop();
     });
-    server.listen_after_bind();
+    const bool served = server.listen_after_bind();
     // listen_after_bind also returns when the socket fails; make sure the waiter ends.
     listenEnded = true;
     pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
+    if (!served) {
+        std::fprintf(stderr, "%s: serving on %s failed\n", program,
+                     bound.ToString().toLocal8Bit().constData());
+        return 1;
+    }
     return 0;
 }

@@ -1,6 +1,5 @@
 #include "server/filehost/FileHostServer.h"
 
-#include "server/common/ListenBacklog.h"
 #include "server/filehost/FormCodec.h"
 
 #include <cerrno>
@@ -9,7 +8,6 @@
 #include <fcntl.h>
 #include <httplib.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -26,7 +24,6 @@ constexpr size_t kMaxFormBody = 1024 * 1024;
 // Most positions answered by one link check.
 constexpr size_t kMaxLinkCheckPositions = 10000;
 constexpr size_t kKeepAliveRequests = 1000;
-constexpr auto kStopRetry = std::chrono::milliseconds(10);
 // Also how long a stop waits for idle connections to end.
 constexpr time_t kKeepAliveSeconds = 2;
 // How long the login cookie is meant to last.
@@ -105,39 +102,23 @@ FileHostServer::FileHostServer(FileHostStore& store, ServeOptions options)
 
 FileHostServer::~FileHostServer() = default;
 
-bool FileHostServer::Bind() {
-    const TListenBacklog backlog(*server_);
-    bool bound = false;
-    if (options_.port == 0) {
-        port_ = server_->bind_to_any_port(options_.host);
-        bound = port_ > 0;
-    } else {
-        port_ = options_.port;
-        bound = server_->bind_to_port(options_.host, options_.port);
-    }
-    if (bound)
-        backlog.Raise();
-    return bound;
+TServeHooks FileHostServer::Hooks() {
+    TServeHooks hooks;
+    hooks.Bound = [this](const TListenAddress& bound) {
+        address_ = bound.ToString().toStdString();
+    };
+    hooks.Stopping = [this] {
+        Stopping();
+    };
+    return hooks;
 }
 
-void FileHostServer::Run() {
-    if (!stopping_)
-        server_->listen_after_bind();
-    running_ = false;
-}
-
-void FileHostServer::Stop() {
+void FileHostServer::Stopping() {
     {
         std::lock_guard guard(stopMutex_);
         stopping_ = true;
     }
     stopSignal_.notify_all();
-    // A stop that comes before the accept loop runs is lost by the library; repeat it until
-    // Run has returned.
-    while (running_) {
-        server_->stop();
-        std::this_thread::sleep_for(kStopRetry);
-    }
 }
 
 bool FileHostServer::SleepUntil(std::chrono::steady_clock::time_point deadline) {
@@ -209,7 +190,7 @@ void FileHostServer::Routes() {
             if (base.empty()) {
                 std::string host = request.get_header_value("Host");
                 if (host.empty())
-                    host = options_.host + ":" + std::to_string(port_);
+                    host = address_;
                 base = "http://" + host + "/files";
             }
             while (!base.empty() && base.back() == '/')

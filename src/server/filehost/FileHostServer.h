@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/common/RunHttpServer.h"
 #include "server/filehost/FileHostStore.h"
 
 #include <atomic>
@@ -9,15 +10,9 @@
 #include <mutex>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 namespace filehost {
 
 struct ServeOptions {
-    std::string host = "127.0.0.1";
-    int port = 8181;
     // Base address downloads relocate to instead of this server's own "/files" path; the file
     // of id I named N is expected at <filesUrl>/I/N (the layout of the store's "files" folder).
     std::string filesUrl;
@@ -40,29 +35,28 @@ public:
     FileHostServer(FileHostStore& store, ServeOptions options);
     ~FileHostServer();
 
-    // Binds the address; false when it is taken. Port 0 picks a free port.
-    bool Bind();
-    int Port() const { return port_; }
-    // Serves until Stop. Runs once.
-    void Run();
-    // Callable from any thread; wakes stalled answers too.
-    void Stop();
+    // The site, to be served by RunHttpServer with Hooks().
+    httplib::Server& Http() { return *server_; }
+    // Once bound, the site knows its own address; a stop wakes stalled and paced answers.
+    TServeHooks Hooks();
 
 private:
     FileHostStore& store_;
     ServeOptions options_;
     std::unique_ptr<httplib::Server> server_;
-    int port_ = 0;
+    // "ADDRESS:PORT" as bound, for relocations asked for without a Host header.
+    std::string address_;
     std::atomic<uint64_t> fileAnswers_{0};
     std::atomic<int> stallsLeft_{0};
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> running_{true}; // until Run returns
     std::mutex stopMutex_;
     std::condition_variable stopSignal_;
 
     void Routes();
+    // Ends the waits of running answers and keeps new ones from starting. Any thread.
+    void Stopping();
     bool NextAnswerIsCut();
-    // Sleeps until `deadline` or Stop; false when stopped.
+    // Sleeps until `deadline` or a stop signal; false when stopping.
     bool SleepUntil(std::chrono::steady_clock::time_point deadline);
 };
 

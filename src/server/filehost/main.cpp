@@ -1,24 +1,24 @@
 // tavilon-filehost: the file host. Accounts, stored files and their links live in one folder;
 // `serve` answers the web site's exchanges, the other commands change the folder.
 
+#include "server/common/RunHttpServer.h"
+#include "server/common/ServerCommandLine.h"
 #include "server/filehost/FileHostServer.h"
 #include "server/filehost/FileHostStore.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <pthread.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace filehost;
 
 namespace {
 
-constexpr char kDefaultListen[] = "127.0.0.1:8181";
+constexpr char kProgram[] = "tavilon-filehost";
+const TListenAddress kDefaultListen{QStringLiteral("127.0.0.1"), 8181};
 
 const char kUsage[] = "Usage: tavilon-filehost COMMAND [OPTIONS]\n"
                       "Commands:\n"
@@ -26,25 +26,8 @@ const char kUsage[] = "Usage: tavilon-filehost COMMAND [OPTIONS]\n"
                       "  add-user   create an account or set its password\n"
                       "  add        store files and print their links\n"
                       "  disable    make a link unavailable\n"
-                      "Run 'tavilon-filehost COMMAND --help' for a command's options.\n";
-
-const char kServeUsage[] =
-    "Usage: tavilon-filehost serve [--listen ADDRESS:PORT] [--store DIR] [--files-url URL]\n"
-    "  --listen ADDRESS:PORT  address to listen on (default 127.0.0.1:8181; port 0 picks one\n"
-    "                         and prints it)\n"
-    "  --store DIR            data folder (default $XDG_DATA_HOME/tavilon-filehost)\n"
-    "  --files-url URL        base address downloads relocate to: the file of id I named N\n"
-    "                         is expected at URL/I/N (the layout of DIR/files)\n"
-    "  --threads N            worker threads, one per open connection (default 96)\n"
-    "  --log                  one line per request on standard error\n"
-    "Test options, off by default:\n"
-    "  --rate-limit BYTES     bytes per second and connection\n"
-    "  --reset-share FRACTION that share of file answers is cut off halfway through the body\n"
-    "  --stall-count N        the first N ranged file answers stop halfway through and hang\n"
-    "  --stall-seconds S      how long a stalled answer hangs before it is closed (default 30)\n"
-    "Prints \"listening on http://ADDRESS:PORT\" once it accepts connections; SIGTERM or SIGINT "
-    "stop "
-    "it.\n";
+                      "Run 'tavilon-filehost COMMAND --help' for a command's options;\n"
+                      "'tavilon-filehost --version' prints the version.\n";
 
 const char kAddUserUsage[] =
     "Usage: tavilon-filehost add-user [--store DIR] [--iterations N] NAME PASSWORD\n"
@@ -136,70 +119,68 @@ std::string DefaultLinkHost() {
 }
 
 int Serve(int argc, char** argv) {
-    const Arguments arguments =
-        Parse(argc, argv,
-              {"--listen", "--store", "--files-url", "--threads", "--rate-limit", "--reset-share",
-               "--stall-count", "--stall-seconds"},
-              {"--log"});
-    if (arguments.help) {
-        std::cout << kServeUsage;
-        return 0;
-    }
-    if (!arguments.words.empty())
-        throw UsageError("serve takes no words: " + arguments.words.front());
+    TServerCommandLine commandLine(
+        QString::fromLatin1(kProgram), QStringLiteral("serve"),
+        QStringLiteral("[--listen ADDRESS:PORT] [--store DIR] [OPTIONS]"),
+        QStringLiteral("Runs the file host's web site."), kDefaultListen);
+    const struct {
+        const char* name;
+        const char* value;
+        const char* help;
+    } ownOptions[] = {
+        {"store", "DIR", "The data folder (default $XDG_DATA_HOME/tavilon-filehost)."},
+        {"files-url", "URL",
+         "The base address downloads relocate to: the file of id I named N is expected at "
+         "URL/I/N (the layout of DIR/files)."},
+        {"threads", "N", "Worker threads, one per open connection (default 96)."},
+        {"log", nullptr, "One line per request on standard error."},
+        {"rate-limit", "BYTES",
+         "Test option: bytes per second and connection (default unlimited)."},
+        {"reset-share", "FRACTION",
+         "Test option: that share of file answers is cut off halfway through the body."},
+        {"stall-count", "N",
+         "Test option: the first N ranged file answers stop halfway through and hang."},
+        {"stall-seconds", "S",
+         "Test option: how long a stalled answer hangs before it is closed (default 30)."},
+    };
+    for (const auto& option : ownOptions)
+        commandLine.AddOption(QString::fromLatin1(option.name), QString::fromLatin1(option.help),
+                              option.value ? QString::fromLatin1(option.value) : QString());
+    QStringList arguments;
+    for (int i = 2; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (const auto exitCode = commandLine.Parse(arguments))
+        return *exitCode;
+    const auto value = [&commandLine](const char* name, const char* fallback = "") {
+        const QString option = QString::fromLatin1(name);
+        return commandLine.IsSet(option) ? commandLine.Value(option).toStdString()
+                                         : std::string(fallback);
+    };
+
     ServeOptions options;
-    const std::string listen = arguments.Get("--listen", kDefaultListen);
-    const size_t colon = listen.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        throw UsageError("--listen needs ADDRESS:PORT");
-    options.host = listen.substr(0, colon);
-    options.port = static_cast<int>(ToInteger(listen.substr(colon + 1), "the port", 0, 65535));
-    options.filesUrl = arguments.Get("--files-url");
-    options.log = arguments.Has("--log");
+    options.filesUrl = value("files-url");
+    options.log = commandLine.IsSet(QStringLiteral("log"));
     if (!options.filesUrl.empty() && options.filesUrl.rfind("http://", 0) != 0 &&
         options.filesUrl.rfind("https://", 0) != 0)
         throw UsageError("--files-url needs an http:// or https:// address");
-    options.threads =
-        static_cast<int>(ToInteger(arguments.Get("--threads", "96"), "--threads", 4, 4096));
-    options.rateLimit = ToInteger(arguments.Get("--rate-limit", "0"), "--rate-limit", 0, 1LL << 40);
-    options.stallCount = static_cast<int>(
-        ToInteger(arguments.Get("--stall-count", "0"), "--stall-count", 0, 1000000));
-    options.stallSeconds = static_cast<int>(
-        ToInteger(arguments.Get("--stall-seconds", "30"), "--stall-seconds", 0, 86400));
-    if (arguments.Has("--reset-share")) {
-        const std::string text = arguments.Get("--reset-share");
+    options.threads = static_cast<int>(ToInteger(value("threads", "96"), "--threads", 4, 4096));
+    options.rateLimit = ToInteger(value("rate-limit", "0"), "--rate-limit", 0, 1LL << 40);
+    options.stallCount =
+        static_cast<int>(ToInteger(value("stall-count", "0"), "--stall-count", 0, 1000000));
+    options.stallSeconds =
+        static_cast<int>(ToInteger(value("stall-seconds", "30"), "--stall-seconds", 0, 86400));
+    if (commandLine.IsSet(QStringLiteral("reset-share"))) {
+        const std::string text = value("reset-share");
         char* end = nullptr;
         options.resetShare = std::strtod(text.c_str(), &end);
         if (text.empty() || *end != '\0' || !(options.resetShare >= 0 && options.resetShare <= 1))
             throw UsageError("--reset-share must be a fraction from 0 to 1");
     }
 
-    // SIGTERM and SIGINT go to one thread that stops the server; every other thread has them
-    // blocked, so no handler runs inside the library.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-
-    FileHostStore store = OpenStore(arguments);
+    const std::string dir = value("store");
+    FileHostStore store(dir.empty() ? DefaultStoreDir() : std::filesystem::path(dir));
     FileHostServer server(store, options);
-    if (!server.Bind()) {
-        std::cerr << "tavilon-filehost: cannot listen on " << listen << "\n";
-        return 1;
-    }
-    std::thread stopper([&server, signals] {
-        int received = 0;
-        sigwait(&signals, &received);
-        server.Stop();
-    });
-    std::cout << "listening on http://" << options.host << ":" << server.Port() << std::endl;
-    server.Run();
-    // Run also returns when the listening socket fails; wake the signal thread then.
-    pthread_kill(stopper.native_handle(), SIGTERM);
-    stopper.join();
-    return 0;
+    return RunHttpServer(server.Http(), commandLine.Listen(), kProgram, server.Hooks());
 }
 
 int AddUser(int argc, char** argv) {
@@ -258,6 +239,10 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << VersionText(QString::fromLatin1(kProgram)).toStdString() << "\n";
         return 0;
     }
     try {

@@ -44,23 +44,13 @@ MetadataServer::MetadataServer(MetadataLibrary library, std::string publicUrl)
     });
 }
 
-int MetadataServer::Bind(const std::string& host, int port) {
-    int bound = port;
-    if (port == 0)
-        bound = http_.bind_to_any_port(host);
-    else if (!http_.bind_to_port(host, port))
-        bound = -1;
-    if (bound > 0 && publicUrl_.empty())
-        publicUrl_ = "http://" + host + ":" + std::to_string(bound);
-    return bound;
-}
-
-bool MetadataServer::Run() {
-    return http_.listen_after_bind();
-}
-
-void MetadataServer::Stop() {
-    http_.stop();
+TServeHooks MetadataServer::Hooks() {
+    TServeHooks hooks;
+    hooks.Bound = [this](const TListenAddress& bound) {
+        if (publicUrl_.empty())
+            publicUrl_ = "http://" + bound.ToString().toStdString();
+    };
+    return hooks;
 }
 
 void MetadataServer::GetTitle(const httplib::Request& request, httplib::Response& response) const {

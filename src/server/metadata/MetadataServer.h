@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/common/RunHttpServer.h"
 #include "server/metadata/MetadataHttpServer.h"
 #include "server/metadata/MetadataLibrary.h"
 
@@ -13,12 +14,10 @@ public:
     // the address the server is bound to.
     MetadataServer(MetadataLibrary library, std::string publicUrl);
 
-    // Binds to host:port (port 0: any free port); returns the bound port, or -1.
-    int Bind(const std::string& host, int port);
-    // Serves until Stop; false when serving failed.
-    bool Run();
-    // May be called from any thread.
-    void Stop();
+    // The site, to be served by RunHttpServer with Hooks().
+    httplib::Server& Http() { return http_; }
+    // Once bound, the site without a public address of its own takes the bound one.
+    TServeHooks Hooks();
 
     const std::string& PublicUrl() const { return publicUrl_; }
 

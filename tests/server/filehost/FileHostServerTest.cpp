@@ -267,6 +267,32 @@ TEST(FileHostFaults, StalledRangeHangsThenCloses) {
     EXPECT_TRUE(next->body == content.substr(0, 100000));
 }
 
+TEST(FileHostFaults, StopSignalEndsAStalledAnswer) {
+    TFileHostProcess host({QStringLiteral("--stall-count"), QStringLiteral("1"),
+                           QStringLiteral("--stall-seconds"), QStringLiteral("600")});
+    ASSERT_TRUE(host.Running());
+    const std::string content = MakeContent(200000, 6);
+    const QString id =
+        TFileHostProcess::IdOf(host.Add({WriteSource(QStringLiteral("s.rar"), content)})[0]);
+    const std::string path = "/files/" + id.toStdString() + "/s.rar";
+    std::atomic<bool> arriving = false;
+    std::thread reader([&] {
+        httplib::Client client("127.0.0.1", host.Port());
+        client.Get(path.c_str(), {{"Range", "bytes=0-99999"}}, [&](const char*, size_t) {
+            arriving = true;
+            return true;
+        });
+    });
+    for (int i = 0; i < 500 && !arriving; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(arriving);
+    // The answer hangs halfway now; the stop must not wait its ten minutes out.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(host.Stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    reader.join();
+}
+
 TEST(FileHostFaults, RateLimitPacesEachConnection) {
     TFileHostProcess host({QStringLiteral("--rate-limit"), QStringLiteral("400000")});
     ASSERT_TRUE(host.Running());
