@@ -12,7 +12,7 @@
 #include "app/Utils.h"
 #include "extract/CommandLine.h"
 #include "extract/TRAR.h"
-#include "extractor/SafePath.h"
+#include "rar/EntryName.h"
 
 namespace {
 
@@ -99,9 +99,9 @@ void TDecompressor::SetExtractedFileName(const QString& name) {
         return;
     }
     std::string why;
-    if (!extractor::IsSafeEntryName(n.toStdString(), why))
+    if (!rar::IsSafeEntryName(n.toStdString(), why))
         return;
-    extractedFileName_ = QString::fromStdString(extractor::NormalizedEntryName(n.toStdString()));
+    extractedFileName_ = QString::fromStdString(rar::NormalizedEntryName(n.toStdString()));
 }
 
 QString TDecompressor::ExtractedFilePath() const {
@@ -208,14 +208,14 @@ void TDecompressor::RARListFile(const TRARFileItem& item) {
     QString name = item.FileName;
     name.replace(QLatin1Char('\\'), QLatin1Char('/'));
     std::string why;
-    if (!extractor::IsSafeEntryName(name.toStdString(), why))
+    if (!rar::IsSafeEntryName(name.toStdString(), why))
         return; // never deleted, never played: it would lie outside OutputDirectory
     if (item.Encrypted && archivePassword_.isEmpty()) {
         QString password;
         if (AskPassword(password))
             archivePassword_ = password;
     }
-    extractedFileName_ = QString::fromStdString(extractor::NormalizedEntryName(name.toStdString()));
+    extractedFileName_ = QString::fromStdString(rar::NormalizedEntryName(name.toStdString()));
     // A leftover of an earlier playback; only below OutputDirectory, never through a link.
     const QString path = ExtractedFilePath();
     const QString root = QFileInfo(outputDirectory_).canonicalFilePath();
