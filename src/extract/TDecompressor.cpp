@@ -13,18 +13,14 @@
 #include "extract/CommandLine.h"
 #include "extract/TRAR.h"
 #include "rar/EntryName.h"
+#include "rar/ExtractorProtocol.h"
 
 namespace {
 
 // The snapshot of the first volume, beside it.
 const char kSnapshotName[] = "temp.rar";
-// The extractor and its progress file, in UnrarDirectory.
-const char kExtractorName[] = "unrar";
-const char kProgressFileName[] = "unrar.txt";
 // Bytes copied at a time by CopyGrowingFile.
 constexpr qint64 kCopyPiece = 8192;
-// Zero bytes written after the value when the progress file is overwritten.
-constexpr int kProgressPadding = 15;
 
 const char kPasswordCaption[] = "Enter RAR password:";
 const char kPasswordPrompt[] = "Password";
@@ -149,7 +145,7 @@ void TDecompressor::HandleDataAvailable(const QString& fileName, std::int64_t av
     WriteProgressFile(available);
     if (extractorStarted_ || !IsFirstVolumeName(fileName))
         return;
-    const QString program = unrarDirectory_ + QLatin1String(kExtractorName);
+    const QString program = unrarDirectory_ + QLatin1String(extractor::kExtractorProgramName);
     extractorStarted_ = true;
     if (!RunProgram(program, SplitCommandLine(ExtractorParameters(fileName, available))))
         UserInteraction().ShowMessage(
@@ -241,16 +237,14 @@ void TDecompressor::WriteProgressFile(std::int64_t value) {
     // Without a folder there is no extractor to tell, and nowhere we were given to write.
     if (unrarDirectory_.isEmpty())
         return;
-    const QString path = unrarDirectory_ + QLatin1String(kProgressFileName);
+    const QString path = unrarDirectory_ + QLatin1String(extractor::kProgressFileName);
     QFile file(path);
-    QByteArray data;
-    if (!file.exists()) {
-        data = QByteArray::number(static_cast<qlonglong>(value)) + "\r\n";
+    const bool exists = file.exists();
+    const QByteArray data = QByteArray::fromStdString(extractor::ProgressFileText(value, exists));
+    if (!exists) {
         if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             throw Exception(QStringLiteral("Cannot create file %1: %2").arg(path, file.errorString()));
     } else {
-        data = value == -1 ? QByteArray("OK") : QByteArray::number(static_cast<qlonglong>(value));
-        data.append(kProgressPadding, '\0');
         // ReadWrite: opened without being shortened; the value overwrites the first bytes.
         if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
             throw Exception(QStringLiteral("Cannot open file %1: %2").arg(path, file.errorString()));

@@ -9,14 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "rar/ExtractorProtocol.h"
 #include "rar/VolumeNaming.h"
 
 namespace extractor {
 
 namespace {
 
-// The progress file holds a decimal number or "OK" followed by padding; more is never read.
-constexpr std::size_t kMaxProgressText = 64;
 // A value is taken only when two reads in a row agree (a read racing a write may be torn).
 constexpr int kMaxProgressReads = 20;
 constexpr std::size_t kEventBuffer = 64 * 1024;
@@ -219,28 +218,11 @@ bool ProgressWatcher::ReadProgress(std::int64_t& value, bool& stop) {
         std::fclose(f);
         std::string text(buffer, n);
         if (haveLast && text == last) {
-            if (text.rfind("OK", 0) == 0) {
+            // NoCount: empty (being created) or not a number.
+            const ProgressReading reading = ReadProgressText(text, value);
+            if (reading == ProgressReading::Stop)
                 stop = true;
-                return true;
-            }
-            std::size_t i = 0;
-            bool negative = false;
-            if (i < text.size() && text[i] == '-') {
-                negative = true;
-                ++i;
-            }
-            std::size_t digitsStart = i;
-            std::int64_t number = 0;
-            while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - digitsStart < 18)
-                number = number * 10 + (text[i++] - '0');
-            if (i == digitsStart)
-                return false; // empty (being created) or not a number
-            if (negative) {
-                stop = true;
-                return true;
-            }
-            value = number;
-            return true;
+            return reading != ProgressReading::NoCount;
         }
         last = std::move(text);
         haveLast = true;
