@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <limits>
 
 #include "app/Errors.h"
@@ -14,6 +13,7 @@
 #include "extract/TRAR.h"
 #include "rar/EntryName.h"
 #include "rar/ExtractorProtocol.h"
+#include "rar/VolumeNaming.h"
 
 namespace {
 
@@ -24,24 +24,6 @@ constexpr qint64 kCopyPiece = 8192;
 
 const char kPasswordCaption[] = "Enter RAR password:";
 const char kPasswordPrompt[] = "Password";
-
-// name.rar, name.partN.rar, and the old naming's later volumes name.r00 ... name.z99.
-bool IsRarVolumeName(const QString& fileName) {
-    const QString ext = GetFileExtension(fileName).toLower();
-    static const QRegularExpression oldNaming(QStringLiteral("^\\.[r-z][0-9][0-9]$"));
-    return ext == QLatin1String(".rar") || oldNaming.match(ext).hasMatch();
-}
-
-// The set's first volume: name.part1.rar (any number of leading zeros) or, without a part
-// number, name.rar; never name.partN.rar with N > 1 or name.rNN.
-bool IsFirstVolumeName(const QString& fileName) {
-    const QString name = QFileInfo(fileName).fileName().toLower();
-    static const QRegularExpression part(QStringLiteral("\\.part([0-9]+)\\.rar$"));
-    const QRegularExpressionMatch m = part.match(name);
-    if (m.hasMatch())
-        return m.captured(1).toULongLong() == 1;
-    return name.endsWith(QLatin1String(".rar"));
-}
 
 QString FolderOf(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -126,10 +108,13 @@ void TDecompressor::DataAvailable(const QString& fileName, std::int64_t availabl
 }
 
 void TDecompressor::HandleDataAvailable(const QString& fileName, std::int64_t available) {
-    if (!IsRarVolumeName(fileName))
+    // Only RAR volumes concern the decompressor (a volume may itself be a playable video).
+    const std::string volume = fileName.toStdString();
+    if (!rar::IsVolumeName(volume))
         return;
+    const bool firstVolume = rar::IsFirstVolumeName(volume);
     if (extractedFileName_.isEmpty()) {
-        if (!IsFirstVolumeName(fileName)) {
+        if (!firstVolume) {
             if (!firstVolumeMissingReported_) {
                 firstVolumeMissingReported_ = true;
                 UserInteraction().ShowMessage(
@@ -143,7 +128,7 @@ void TDecompressor::HandleDataAvailable(const QString& fileName, std::int64_t av
     if (extractedFileName_.isEmpty())
         return;
     WriteProgressFile(available);
-    if (extractorStarted_ || !IsFirstVolumeName(fileName))
+    if (extractorStarted_ || !firstVolume)
         return;
     const QString program = unrarDirectory_ + QLatin1String(extractor::kExtractorProgramName);
     extractorStarted_ = true;

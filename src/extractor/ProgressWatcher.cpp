@@ -1,6 +1,5 @@
 #include "extractor/ProgressWatcher.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -34,26 +33,9 @@ std::string BaseName(const std::string& path) {
 
 } // namespace
 
-std::string NextVolumeName(const std::string& path, bool newNaming) {
-    return rar::NextVolumeName(path, newNaming);
-}
-
-bool LooksLikeNewNaming(const std::string& path) {
-    // name.partN.rar, in any letter case.
-    std::string name = BaseName(path);
-    for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".rar") != 0)
-        return false;
-    std::size_t end = name.size() - 4, digits = end;
-    while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])))
-        --digits;
-    return digits < end && digits >= 5 && name.compare(digits - 5, 5, ".part") == 0;
-}
-
 ProgressWatcher::ProgressWatcher(std::string firstVolume, std::string progressFile,
                                  std::int64_t initialCount, std::chrono::milliseconds idleTimeout)
-    : progressFile_(std::move(progressFile)), newNaming_(LooksLikeNewNaming(firstVolume)),
+    : progressFile_(std::move(progressFile)), newNaming_(rar::LooksLikeNewNaming(firstVolume)),
       idleTimeout_(idleTimeout) {
     volumeDir_ = DirName(firstVolume);
     progressDir_ = DirName(progressFile_);
@@ -129,7 +111,7 @@ void ProgressWatcher::SetNewNaming(bool newNaming) {
 
 const std::string& ProgressWatcher::VolumeName(std::size_t index) {
     while (names_.size() <= index)
-        names_.push_back(NextVolumeName(names_.back(), newNaming_));
+        names_.push_back(rar::NextVolumeName(names_.back(), newNaming_));
     return names_[index];
 }
 
