@@ -50,7 +50,7 @@ TDecompressor::TDecompressor(QObject* owner) : QObject(owner), RAR(std::make_uni
 
 TDecompressor::~TDecompressor() {
     try {
-        WriteProgressFile(-1);
+        WriteProgressFile(extractor::kStopValue);
     } catch (const std::exception&) {
         // The folder may be gone; nothing is left to tell.
     }
