@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <limits>
 
 #include "core/Errors.h"
@@ -12,40 +11,19 @@
 #include "core/Utils.h"
 #include "extract/CommandLine.h"
 #include "extract/TRAR.h"
-#include "extractor/SafePath.h"
+#include "rar/EntryName.h"
+#include "rar/ExtractorProtocol.h"
+#include "rar/VolumeNaming.h"
 
 namespace {
 
 // The snapshot of the first volume, beside it.
 const char kSnapshotName[] = "temp.rar";
-// The extractor and its progress file, in UnrarDirectory.
-const char kExtractorName[] = "unrar";
-const char kProgressFileName[] = "unrar.txt";
 // Bytes copied at a time by CopyGrowingFile.
 constexpr qint64 kCopyPiece = 8192;
-// Zero bytes written after the value when the progress file is overwritten.
-constexpr int kProgressPadding = 15;
 
 const char kPasswordCaption[] = "Enter RAR password:";
 const char kPasswordPrompt[] = "Password";
-
-// name.rar, name.partN.rar, and the old naming's later volumes name.r00 ... name.z99.
-bool IsRarVolumeName(const QString& fileName) {
-    const QString ext = GetFileExtension(fileName).toLower();
-    static const QRegularExpression oldNaming(QStringLiteral("^\\.[r-z][0-9][0-9]$"));
-    return ext == QLatin1String(".rar") || oldNaming.match(ext).hasMatch();
-}
-
-// The set's first volume: name.part1.rar (any number of leading zeros) or, without a part
-// number, name.rar; never name.partN.rar with N > 1 or name.rNN.
-bool IsFirstVolumeName(const QString& fileName) {
-    const QString name = QFileInfo(fileName).fileName().toLower();
-    static const QRegularExpression part(QStringLiteral("\\.part([0-9]+)\\.rar$"));
-    const QRegularExpressionMatch m = part.match(name);
-    if (m.hasMatch())
-        return m.captured(1).toULongLong() == 1;
-    return name.endsWith(QLatin1String(".rar"));
-}
 
 QString FolderOf(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -72,7 +50,7 @@ TDecompressor::TDecompressor(QObject* owner) : IVideoExtraction(owner), RAR(std:
 
 TDecompressor::~TDecompressor() {
     try {
-        WriteProgressFile(-1);
+        WriteProgressFile(extractor::kStopValue);
     } catch (const std::exception&) {
         // The folder may be gone; nothing is left to tell.
     }
@@ -99,9 +77,9 @@ void TDecompressor::SetExtractedFileName(const QString& name) {
         return;
     }
     std::string why;
-    if (!extractor::IsSafeEntryName(n.toStdString(), why))
+    if (!rar::IsSafeEntryName(n.toStdString(), why))
         return;
-    extractedFileName_ = QString::fromStdString(extractor::NormalizedEntryName(n.toStdString()));
+    extractedFileName_ = QString::fromStdString(rar::NormalizedEntryName(n.toStdString()));
 }
 
 void TDecompressor::DataAvailable(const QString& fileName, std::int64_t available) {
@@ -121,10 +99,13 @@ void TDecompressor::DataAvailable(const QString& fileName, std::int64_t availabl
 }
 
 void TDecompressor::HandleDataAvailable(const QString& fileName, std::int64_t available) {
-    if (!IsRarVolumeName(fileName))
+    // Only RAR volumes concern the decompressor (a volume may itself be a playable video).
+    const std::string volume = fileName.toStdString();
+    if (!rar::IsVolumeName(volume))
         return;
+    const bool firstVolume = rar::IsFirstVolumeName(volume);
     if (extractedFileName_.isEmpty()) {
-        if (!IsFirstVolumeName(fileName)) {
+        if (!firstVolume) {
             if (!firstVolumeMissingReported_) {
                 firstVolumeMissingReported_ = true;
                 UserInteraction().ShowMessage(
@@ -138,9 +119,9 @@ void TDecompressor::HandleDataAvailable(const QString& fileName, std::int64_t av
     if (extractedFileName_.isEmpty())
         return;
     WriteProgressFile(available);
-    if (extractorStarted_ || !IsFirstVolumeName(fileName))
+    if (extractorStarted_ || !firstVolume)
         return;
-    const QString program = unrarDirectory_ + QLatin1String(kExtractorName);
+    const QString program = unrarDirectory_ + QLatin1String(extractor::kExtractorProgramName);
     extractorStarted_ = true;
     if (!RunProgram(program, SplitCommandLine(ExtractorParameters(fileName, available))))
         UserInteraction().ShowMessage(
@@ -199,14 +180,14 @@ void TDecompressor::RARListFile(const TRARFileItem& item) {
     QString name = item.FileName;
     name.replace(QLatin1Char('\\'), QLatin1Char('/'));
     std::string why;
-    if (!extractor::IsSafeEntryName(name.toStdString(), why))
+    if (!rar::IsSafeEntryName(name.toStdString(), why))
         return; // never deleted, never played: it would lie outside OutputDirectory
     if (item.Encrypted && archivePassword_.isEmpty()) {
         QString password;
         if (AskPassword(password))
             archivePassword_ = password;
     }
-    extractedFileName_ = QString::fromStdString(extractor::NormalizedEntryName(name.toStdString()));
+    extractedFileName_ = QString::fromStdString(rar::NormalizedEntryName(name.toStdString()));
     // A leftover of an earlier playback; only below OutputDirectory, never through a link.
     const QString path = ExtractedFilePath();
     const QString root = QFileInfo(outputDirectory_).canonicalFilePath();
@@ -232,16 +213,14 @@ void TDecompressor::WriteProgressFile(std::int64_t value) {
     // Without a folder there is no extractor to tell, and nowhere we were given to write.
     if (unrarDirectory_.isEmpty())
         return;
-    const QString path = unrarDirectory_ + QLatin1String(kProgressFileName);
+    const QString path = unrarDirectory_ + QLatin1String(extractor::kProgressFileName);
     QFile file(path);
-    QByteArray data;
-    if (!file.exists()) {
-        data = QByteArray::number(static_cast<qlonglong>(value)) + "\r\n";
+    const bool exists = file.exists();
+    const QByteArray data = QByteArray::fromStdString(extractor::ProgressFileText(value, exists));
+    if (!exists) {
         if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             throw Exception(QStringLiteral("Cannot create file %1: %2").arg(path, file.errorString()));
     } else {
-        data = value == -1 ? QByteArray("OK") : QByteArray::number(static_cast<qlonglong>(value));
-        data.append(kProgressPadding, '\0');
         // ReadWrite: opened without being shortened; the value overwrites the first bytes.
         if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
             throw Exception(QStringLiteral("Cannot open file %1: %2").arg(path, file.errorString()));

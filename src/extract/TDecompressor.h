@@ -12,7 +12,8 @@
 //        x -y -dh -kb [-p<password>] -idp -ss<Available> "<first volume>" "<OutputDirectory>"
 //     split into arguments as a shell would (see CommandLine.h);
 //  3. at every notification it rewrites the progress file UnrarDirectory + "unrar.txt" with
-//     the downloader's count, and on destruction with -1 ("OK" when the file exists).
+//     the downloader's count, and on destruction with -1 ("OK" when the file exists); the
+//     extractor reads it as rar/ExtractorProtocol.h describes.
 //
 // It never waits for the extractor and never reads what the extractor writes.
 //

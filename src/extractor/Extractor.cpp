@@ -10,6 +10,7 @@
 
 #include "extractor/LibarchiveUnpacker.h"
 #include "extractor/SafePath.h"
+#include "rar/EntryName.h"
 
 namespace extractor {
 
@@ -236,13 +237,13 @@ void Extractor::HandleEntry(const rar::Entry& e) {
     if (e.encrypted)
         encryptedArchive_ = true;
     std::string why;
-    if (!IsSafeEntryName(e.name, why)) {
+    if (!rar::IsSafeEntryName(e.name, why)) {
         Report("refused \"" + e.name + "\": " + why);
         result_ = WorseResult(result_, kExitWarning);
         ++entriesDone_;
         return;
     }
-    const std::string name = NormalizedEntryName(e.name);
+    const std::string name = rar::NormalizedEntryName(e.name);
     if (e.isDirectory) {
         std::string error;
         int dir = OpenParentFolder(rootFd_, name, true, error);
@@ -284,7 +285,7 @@ const rar::DataKeys& Extractor::KeysFor(const rar::EncryptionParams& params) {
 }
 
 void Extractor::ExtractStored(rar::Entry entry) {
-    const std::string name = NormalizedEntryName(entry.name);
+    const std::string name = rar::NormalizedEntryName(entry.name);
     aes_.reset();
     if (entry.encrypted) {
         if (!options_.hasPassword || !entry.encryption) {

@@ -15,21 +15,12 @@
 #include "extractor/BackgroundHasher.h"
 #include "extractor/ProgressWatcher.h"
 #include "rar/ByteSource.h"
+#include "rar/ExtractorProtocol.h"
 #include "rar/RarCrypto.h"
 #include "rar/RarHash.h"
 #include "rar/VolumeReader.h"
 
 namespace extractor {
-
-// Exit codes.
-constexpr int kExitOk = 0;
-constexpr int kExitWarning = 1;      // some entries were refused or skipped
-constexpr int kExitFatal = 2;        // the archive could not be extracted
-constexpr int kExitCrcError = 3;     // a checksum did not match (the file is kept)
-constexpr int kExitBadPassword = 11; // a password is missing or wrong
-constexpr int kExitTimeout = 12;     // nothing changed for the idle timeout
-constexpr int kExitBadArguments = 7;
-constexpr int kExitStopped = 255; // the client ended the playback ("OK")
 
 // Bytes read from a volume at once.
 constexpr std::size_t kReadSize = 256 * 1024;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "extractor/SafePath.h"
+#include "rar/EntryName.h"
 
 namespace extractor {
 
@@ -96,14 +97,14 @@ int LibarchiveUnpacker::Run() {
             continue;
         }
         std::string why;
-        if (!IsSafeEntryName(rawName, why)) {
+        if (!rar::IsSafeEntryName(rawName, why)) {
             std::fprintf(stderr, "unrar: refused \"%s\": %s\n", rawName.c_str(), why.c_str());
             result = WorseResult(result, kExitWarning);
             if (archive_read_data_skip(a) < ARCHIVE_WARN)
                 return fail(rawName);
             continue;
         }
-        const std::string name = NormalizedEntryName(rawName);
+        const std::string name = rar::NormalizedEntryName(rawName);
         const mode_t type = archive_entry_filetype(entry);
         std::string error;
         if (type == AE_IFDIR) {

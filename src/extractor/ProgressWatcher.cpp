@@ -1,6 +1,5 @@
 #include "extractor/ProgressWatcher.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,14 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "rar/ExtractorProtocol.h"
 #include "rar/VolumeNaming.h"
 
 namespace extractor {
 
 namespace {
 
-// The progress file holds a decimal number or "OK" followed by padding; more is never read.
-constexpr std::size_t kMaxProgressText = 64;
 // A value is taken only when two reads in a row agree (a read racing a write may be torn).
 constexpr int kMaxProgressReads = 20;
 constexpr std::size_t kEventBuffer = 64 * 1024;
@@ -35,26 +33,9 @@ std::string BaseName(const std::string& path) {
 
 } // namespace
 
-std::string NextVolumeName(const std::string& path, bool newNaming) {
-    return rar::NextVolumeName(path, newNaming);
-}
-
-bool LooksLikeNewNaming(const std::string& path) {
-    // name.partN.rar, in any letter case.
-    std::string name = BaseName(path);
-    for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".rar") != 0)
-        return false;
-    std::size_t end = name.size() - 4, digits = end;
-    while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])))
-        --digits;
-    return digits < end && digits >= 5 && name.compare(digits - 5, 5, ".part") == 0;
-}
-
 ProgressWatcher::ProgressWatcher(std::string firstVolume, std::string progressFile,
                                  std::int64_t initialCount, std::chrono::milliseconds idleTimeout)
-    : progressFile_(std::move(progressFile)), newNaming_(LooksLikeNewNaming(firstVolume)),
+    : progressFile_(std::move(progressFile)), newNaming_(rar::LooksLikeNewNaming(firstVolume)),
       idleTimeout_(idleTimeout) {
     volumeDir_ = DirName(firstVolume);
     progressDir_ = DirName(progressFile_);
@@ -130,7 +111,7 @@ void ProgressWatcher::SetNewNaming(bool newNaming) {
 
 const std::string& ProgressWatcher::VolumeName(std::size_t index) {
     while (names_.size() <= index)
-        names_.push_back(NextVolumeName(names_.back(), newNaming_));
+        names_.push_back(rar::NextVolumeName(names_.back(), newNaming_));
     return names_[index];
 }
 
@@ -219,28 +200,11 @@ bool ProgressWatcher::ReadProgress(std::int64_t& value, bool& stop) {
         std::fclose(f);
         std::string text(buffer, n);
         if (haveLast && text == last) {
-            if (text.rfind("OK", 0) == 0) {
+            // NoCount: empty (being created) or not a number.
+            const ProgressReading reading = ReadProgressText(text, value);
+            if (reading == ProgressReading::Stop)
                 stop = true;
-                return true;
-            }
-            std::size_t i = 0;
-            bool negative = false;
-            if (i < text.size() && text[i] == '-') {
-                negative = true;
-                ++i;
-            }
-            std::size_t digitsStart = i;
-            std::int64_t number = 0;
-            while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - digitsStart < 18)
-                number = number * 10 + (text[i++] - '0');
-            if (i == digitsStart)
-                return false; // empty (being created) or not a number
-            if (negative) {
-                stop = true;
-                return true;
-            }
-            value = number;
-            return true;
+            return reading != ProgressReading::NoCount;
         }
         last = std::move(text);
         haveLast = true;

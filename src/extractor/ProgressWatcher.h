@@ -32,6 +32,7 @@ public:
     bool Start(std::string& error);
 
     // Volume names follow the first volume's: name.partN.rar (new naming) or name.rar, .r00...
+    // (rar/VolumeNaming.h). The naming is guessed from the first volume's name until set.
     void SetNewNaming(bool newNaming);
     const std::string& VolumeName(std::size_t index);
 
@@ -105,10 +106,5 @@ private:
     std::chrono::milliseconds idleTimeout_;
     std::chrono::steady_clock::time_point lastChange_;
 };
-
-// The name of the volume after `path`, as the archiver names volumes.
-std::string NextVolumeName(const std::string& path, bool newNaming);
-// Guesses the naming from the first volume's name (name.partN.rar).
-bool LooksLikeNewNaming(const std::string& path);
 
 } // namespace extractor

@@ -53,7 +53,7 @@
 // that are absolute, hold "..", a drive letter or a device name are refused: nothing is
 // written for them, and nothing is ever written outside the output directory.
 //
-// Exit codes: see Extractor.h. Everything is reported on standard error.
+// Exit codes: see rar/ExtractorProtocol.h. Everything is reported on standard error.
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,12 +63,12 @@
 #include <vector>
 
 #include "extractor/Extractor.h"
+#include "rar/ExtractorProtocol.h"
 
 namespace {
 
 // Overrides the idle timeout (tests).
 constexpr const char* kIdleTimeoutVariable = "TAVILON_UNRAR_IDLE_TIMEOUT_MS";
-constexpr const char* kProgressFileName = "unrar.txt";
 
 const char kUsage[] =
     "usage: unrar x [-y] [-dh] [-kb] [-p<password>] [-idp] [-ss<count>] <first volume> "

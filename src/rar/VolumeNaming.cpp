@@ -10,6 +10,33 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The file name of `path` (after its last "/"), in lower case.
+std::string LowerFileName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The digits N of a lower-case name.partN.rar, or empty for any other name.
+std::string PartNumber(const std::string& name) {
+    if (!EndsWith(name, ".rar"))
+        return std::string();
+    const std::size_t end = name.size() - 4;
+    std::size_t first = end;
+    while (first > 0 && IsDigit(name[first - 1]))
+        --first;
+    if (first == end || first < 5 || name.compare(first - 5, 5, ".part") != 0)
+        return std::string();
+    return name.substr(first, end - first);
+}
+
 std::string OldNextName(const std::string& path, std::size_t nameStart) {
     std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < nameStart)
@@ -77,6 +104,31 @@ int VolumeDigits(std::uint64_t count) {
     for (std::uint64_t n = count; n >= 10; n /= 10)
         ++digits;
     return digits;
+}
+
+bool IsVolumeName(const std::string& path) {
+    const std::string name = LowerFileName(path);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    const std::string ext = name.substr(dot);
+    if (ext == ".rar")
+        return true;
+    return ext.size() == 4 && ext[1] >= 'r' && ext[1] <= 'z' && IsDigit(ext[2]) && IsDigit(ext[3]);
+}
+
+bool IsFirstVolumeName(const std::string& path) {
+    const std::string name = LowerFileName(path);
+    const std::string number = PartNumber(name);
+    if (number.empty())
+        return EndsWith(name, ".rar");
+    const std::size_t significant = number.find_first_not_of('0');
+    return significant != std::string::npos &&
+           number.compare(significant, std::string::npos, "1") == 0;
+}
+
+bool LooksLikeNewNaming(const std::string& path) {
+    return !PartNumber(LowerFileName(path)).empty();
 }
 
 } // namespace rar
