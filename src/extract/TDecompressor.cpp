@@ -8,7 +8,6 @@
 
 #include "core/Errors.h"
 #include "core/UserInteraction.h"
-#include "core/Utils.h"
 #include "extract/CommandLine.h"
 #include "extract/TRAR.h"
 #include "rar/EntryName.h"
