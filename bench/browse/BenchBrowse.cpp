@@ -4,12 +4,12 @@
 //                                   NS is the wall clock (ns since the epoch) before exec
 // The environment says where the servers and the images folder are, as for the client
 // (TAVILON_CATALOGUE_URL, TAVILON_METADATA_URL, TAVILON_IMAGES_DIR).
-#include "core/ErrorReporting.h"
-#include "platform/OptionDefaults.h"
-#include "gui/TApplication.h"
-#include "gui/TGuiInteraction.h"
 #include "browse/TGradientLabel.h"
 #include "browse/TMainForm.h"
+#include "core/ErrorReporting.h"
+#include "gui/TApplication.h"
+#include "gui/TGuiInteraction.h"
+#include "platform/OptionDefaults.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -12,9 +12,8 @@
 Ttavilonapi* tavilonapi = nullptr;
 
 Ttavilonapi::Ttavilonapi(QObject* owner)
-    : QObject(owner),
-      Folders(TWorkingFolders::FromSettings(QCoreApplication::applicationDirPath() +
-                                            QLatin1Char('/'))),
+    : QObject(owner), Folders(TWorkingFolders::FromSettings(QCoreApplication::applicationDirPath() +
+                                                            QLatin1Char('/'))),
       HttpCli(new THttpCli(this)), MPHTTP(new TMultipartHttpDownloader(this)),
       account_(std::make_unique<TFileHostAccount>(*HttpCli)) {
     tavilonapi = this;
@@ -43,8 +42,8 @@ QString Ttavilonapi::DownloadUrlFromLink(const QString& link) const {
 }
 
 void Ttavilonapi::GetVideoLinks(qint64 videoId, QStringList& lines) {
-    lines = ::GetVideoLinks(*HttpCli, GetOptionString(ServerSection, QStringLiteral("DefaultServer")),
-                            videoId);
+    lines = ::GetVideoLinks(
+        *HttpCli, GetOptionString(ServerSection, QStringLiteral("DefaultServer")), videoId);
 }
 
 TPlayer* Ttavilonapi::NewPlayer() const {

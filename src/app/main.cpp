@@ -1,9 +1,9 @@
-#include "core/Errors.h"
-#include "platform/OptionDefaults.h"
-#include "gui/TApplication.h"
-#include "gui/TGuiInteraction.h"
 #include "browse/TMainForm.h"
 #include "catalogue/CatalogueInterface.h"
+#include "core/Errors.h"
+#include "gui/TApplication.h"
+#include "gui/TGuiInteraction.h"
+#include "platform/OptionDefaults.h"
 #include "platform/TerminationSignals.h"
 
 #include <optional>

@@ -1,17 +1,17 @@
 #include "browse/TMainForm.h"
 
-#include "core/ErrorReporting.h"
-#include "core/Errors.h"
-#include "platform/OptionDefaults.h"
-#include "platform/OptionsManager.h"
-#include "gui/TfrmStatus.h"
 #include "api/Ttavilonapi.h"
 #include "browse/CoverCaption.h"
-#include "covers/CoverPictures.h"
 #include "browse/TCloseUpComboBox.h"
 #include "browse/TGradientLabel.h"
 #include "catalogue/GetCatalogueService.h"
 #include "catalogue/TCatalogueEntry.h"
+#include "core/ErrorReporting.h"
+#include "core/Errors.h"
+#include "core/UserInteraction.h"
+#include "covers/CoverPictures.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
 
 #include <QApplication>
 #include <QFile>
@@ -176,8 +176,8 @@ void TMainForm::CreateControls() {
 }
 
 void TMainForm::FormCreate() {
-    ShowStatus(LoadingText);
-    const auto hideStatus = qScopeGuard([] { HideStatus(); });
+    UserInteraction().ShowStatus(LoadingText);
+    const auto hideStatus = qScopeGuard([] { UserInteraction().HideStatus(); });
     QCoreApplication::processEvents();
 
     // A value of the wrong type is reported; the values not read keep their defaults and

@@ -1,7 +1,7 @@
 #include "catalogue/CatalogueInterface.h"
 
-#include "core/Endpoints.h"
 #include "catalogue/CatalogueNamespaces.h"
+#include "core/Endpoints.h"
 
 #include <mutex>
 

@@ -1,9 +1,9 @@
 #include "catalogue/GetCatalogueService.h"
 
-#include "core/Endpoints.h"
-#include "platform/OptionDefaults.h"
 #include "catalogue/CatalogueInterface.h"
 #include "catalogue/TtavilonPortTypeClient.h"
+#include "core/Endpoints.h"
+#include "platform/OptionDefaults.h"
 #include "soap/TSoapClient.h"
 #include "soap/TSoapWsdl.h"
 

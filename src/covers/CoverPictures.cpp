@@ -2,8 +2,8 @@
 
 #include "core/Endpoints.h"
 #include "core/Errors.h"
-#include "net/THttpCli.h"
 #include "core/Utils.h"
+#include "net/THttpCli.h"
 
 #include <QBuffer>
 #include <QSaveFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "download/TMultipartHttpDownloader.h"
 #include "download/IVideoExtraction.h"
+#include "download/TMultipartHttpDownloader.h"
 
 #include <QObject>
 #include <QPointer>

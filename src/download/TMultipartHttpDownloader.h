@@ -1,8 +1,8 @@
 #pragma once
 
-#include "net/THttpCli.h"
 #include "download/TMyHttpCli.h"
 #include "download/TSharedFileStream.h"
+#include "net/THttpCli.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

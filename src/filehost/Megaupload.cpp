@@ -1,8 +1,8 @@
 #include "filehost/Megaupload.h"
 
 #include "core/Endpoints.h"
-#include "net/THttpCli.h"
 #include "core/Utils.h"
+#include "net/THttpCli.h"
 
 
 namespace {

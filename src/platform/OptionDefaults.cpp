@@ -1,8 +1,8 @@
 #include "platform/OptionDefaults.h"
 
 #include "core/Endpoints.h"
-#include "platform/OptionsManager.h"
 #include "core/Utils.h"
+#include "platform/OptionsManager.h"
 
 void RegisterLoginDefaults(TOptionsManager& manager) {
     TOptionValues& section = manager.RegisterSection(LoginSection);

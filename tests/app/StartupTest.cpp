@@ -1,16 +1,18 @@
-#include "core/Errors.h"
-#include "platform/OptionDefaults.h"
-#include "gui/PasteLinks.h"
-#include "gui/TfrmStatus.h"
 #include "api/Ttavilonapi.h"
-#include "core/Utils.h"
 #include "browse/TMainForm.h"
+#include "core/Errors.h"
+#include "core/Utils.h"
+#include "gui/PasteLinks.h"
+#include "gui/TGuiInteraction.h"
+#include "gui/TfrmStatus.h"
+#include "platform/OptionDefaults.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -92,6 +94,10 @@ TEST_F(MainFormStartUp, ShowsTheStatusWindowWhileLoadingAndCreatesTheConfiguredF
     writer.FindSection(InterfaceSection)->SetString(QStringLiteral("UncompressedDirectory"), root + "/u");
     writer.SaveAll();
 
+    // The window shows the status window through the questions-and-notices interface.
+    TGuiInteraction gui;
+    SetUserInteraction(&gui);
+    const auto restore = qScopeGuard([] { SetUserInteraction(nullptr); });
     QString statusDuringStartUp;
     QTimer::singleShot(0, [&] {
         if (TfrmStatus* window = ShownStatusWindow())

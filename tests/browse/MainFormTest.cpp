@@ -1,11 +1,11 @@
 #include "BrowseFixture.h"
-#include "platform/OptionDefaults.h"
-#include "platform/OptionsManager.h"
 #include "api/Ttavilonapi.h"
 #include "browse/CoverCaption.h"
 #include "browse/TCloseUpComboBox.h"
 #include "browse/TGradientLabel.h"
 #include "browse/TMainForm.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnvironment.h"
 

@@ -3,9 +3,9 @@
 #include "download/TMultipartHttpDownloader.h"
 #include "extract/TDecompressor.h"
 #include "server/filehost/FileHostProcess.h"
-#include "support/TestEnvironment.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestData.h"
+#include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
 
 #include <QCoreApplication>

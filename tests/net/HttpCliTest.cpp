@@ -1,6 +1,6 @@
 #include "net/THttpCli.h"
-#include "support/TestEnvironment.h"
 #include "support/TestData.h"
+#include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
+#include "api/Ttavilonapi.h"
 #include "core/Errors.h"
 #include "platform/OptionDefaults.h"
 #include "platform/OptionsManager.h"
-#include "api/Ttavilonapi.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>

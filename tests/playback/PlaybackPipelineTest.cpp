@@ -2,18 +2,18 @@
 // tavilon-filehost serves them, the playback controller logs in, checks the links, downloads
 // and has the real extractor write the video.
 
-#include "core/Errors.h"
-#include "platform/OptionDefaults.h"
-#include "platform/OptionsManager.h"
 #include "api/Ttavilonapi.h"
+#include "core/Errors.h"
 #include "core/UserInteraction.h"
 #include "download/TDownloader.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "extract/TDecompressor.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
 #include "playback/TPlayer.h"
 #include "server/filehost/FileHostProcess.h"
-#include "support/TestEnvironment.h"
 #include "support/TestData.h"
+#include "support/TestEnvironment.h"
 #include "support/TestHttpServer.h"
 
 #include <QCoreApplication>

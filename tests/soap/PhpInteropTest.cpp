@@ -1,6 +1,6 @@
-#include "platform/OptionDefaults.h"
 #include "catalogue/GetCatalogueService.h"
 #include "catalogue/TCatalogueEntry.h"
+#include "platform/OptionDefaults.h"
 #include "server/catalogue/CatalogueTestServer.h"
 #include "soap/ESoapFault.h"
 

@@ -1,13 +1,13 @@
 #include "tools/fetch/FetchProgram.h"
 
-#include "core/Errors.h"
-#include "platform/OptionDefaults.h"
-#include "platform/OptionsManager.h"
 #include "api/Ttavilonapi.h"
+#include "core/Errors.h"
 #include "core/Utils.h"
 #include "download/TDownloader.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "extract/TDecompressor.h"
+#include "platform/OptionDefaults.h"
+#include "platform/OptionsManager.h"
 #include "playback/TPlayer.h"
 
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 // tavilon-fetch: downloads and extracts one video headlessly through the client's own
 // pipeline (login, link check, volume downloader, streaming extractor).
 
+#include "api/Ttavilonapi.h"
 #include "core/ErrorReporting.h"
 #include "core/Errors.h"
 #include "platform/OptionDefaults.h"
-#include "api/Ttavilonapi.h"
 #include "platform/TerminationSignals.h"
 #include "tools/fetch/FetchProgram.h"
 
