@@ -1,6 +1,7 @@
 // The blocks of RAR 1.5-4.x volumes: main header, file and service headers, end block, and
 // the headers encrypted with the 3.x scheme.
 
+#include "rar/Rar4Format.h"
 #include "rar/RarCrypto.h"
 #include "rar/RarHash.h"
 #include "rar/RarText.h"
@@ -15,14 +16,18 @@ namespace rar {
 
 using detail::CleanName;
 using detail::Cursor;
-using detail::RoundUp16;
+using detail::kUnixFileType;
+using detail::kUnixSymlink;
+using namespace rar4;
 
 namespace {
 
-// RAR 4 block types and flags.
-constexpr std::uint8_t kR4Main = 0x73, kR4File = 0x74, kR4NewSub = 0x7A, kR4End = 0x7B;
-constexpr std::uint16_t kR4LongBlock = 0x8000;
-constexpr std::size_t kR4BaseSize = 7, kR4MainSize = 13, kR4FileMinSize = 32;
+// The DOS attribute of a directory.
+constexpr std::uint32_t kDosDirectory = 0x10;
+
+std::uint16_t Le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 std::optional<std::int64_t> DosToUnixTime(std::uint32_t dos) {
     std::tm tm{};
@@ -109,11 +114,11 @@ std::u16string DecodeRar4UnicodeName(const std::string& ascii, const std::uint8_
 Status VolumeReader::LoadRar4Header(std::vector<std::uint8_t>& h, std::uint64_t& next) {
     const std::uint64_t pos = position_;
     if (!archive_.headersEncrypted || !archiveRead_) {
-        std::uint8_t base[kR4BaseSize];
+        std::uint8_t base[kBaseHeaderSize];
         if (!Fetch(pos, base, sizeof base))
             return Need(pos + sizeof base);
-        std::size_t size = base[5] | (base[6] << 8);
-        if (size < kR4BaseSize)
+        std::size_t size = Le16(base + kSizeOffset);
+        if (size < kBaseHeaderSize)
             return Fail(Status::Damaged, "block header too small");
         h.resize(size);
         if (!Fetch(pos, h.data(), size))
@@ -124,33 +129,36 @@ Status VolumeReader::LoadRar4Header(std::vector<std::uint8_t>& h, std::uint64_t&
     // Encrypted: an 8-byte salt, then the header padded to 16 bytes.
     if (password_.empty())
         return Fail(Status::PasswordRequired, "the headers are encrypted");
-    std::uint8_t head[8 + 16];
+    std::uint8_t head[kSaltSize + kAesBlockSize];
     if (!Fetch(pos, head, sizeof head))
         return Need(pos + sizeof head);
     const Rar4Key& key = keys_->Rar4(password_, head);
     AesCbc aes;
-    std::uint8_t first[16];
-    if (!aes.Init(key.key.data(), 16, key.iv.data(), false) || !aes.Process(head + 8, first, 16))
+    std::uint8_t first[kAesBlockSize];
+    if (!aes.Init(key.key.data(), 16, key.iv.data(), false) ||
+        !aes.Process(head + kSaltSize, first, kAesBlockSize))
         return Fail(Status::Damaged, "decryption failed");
-    std::size_t size = first[5] | (first[6] << 8);
+    std::size_t size = Le16(first + kSizeOffset);
     // A wrong key gives noise: a block type outside the known range shows it before the
     // (possibly huge) size is trusted.
-    if (size < kR4BaseSize || first[2] < 0x72 || first[2] > kR4End)
+    if (size < kBaseHeaderSize || first[kTypeOffset] < kMarkerBlock ||
+        first[kTypeOffset] > kEndBlock)
         return Fail(Status::BadPassword, "the password is incorrect");
     const std::size_t padded = static_cast<std::size_t>(RoundUp16(size));
     h.resize(padded);
-    std::memcpy(h.data(), first, 16);
-    if (padded > 16) {
-        if (!Fetch(pos + 24, h.data() + 16, padded - 16))
-            return Need(pos + 8 + padded);
-        if (!aes.Process(h.data() + 16, h.data() + 16, padded - 16))
+    std::memcpy(h.data(), first, kAesBlockSize);
+    if (padded > kAesBlockSize) {
+        const std::size_t rest = padded - kAesBlockSize;
+        if (!Fetch(pos + sizeof head, h.data() + kAesBlockSize, rest))
+            return Need(pos + kSaltSize + padded);
+        if (!aes.Process(h.data() + kAesBlockSize, h.data() + kAesBlockSize, rest))
             return Fail(Status::Damaged, "decryption failed");
     }
     h.resize(size);
     std::uint16_t crc = static_cast<std::uint16_t>(Crc32(0, h.data() + 2, size - 2) & 0xFFFF);
     if (crc != (h[0] | (h[1] << 8)))
         return Fail(Status::BadPassword, "the password is incorrect or the header is damaged");
-    next = pos + 8 + padded;
+    next = pos + kSaltSize + padded;
     return Status::Ok;
 }
 
@@ -160,31 +168,34 @@ Status VolumeReader::ReadRar4Main() {
     Status s = LoadRar4Header(h, next);
     if (s != Status::Ok)
         return s;
-    if (h[2] != kR4Main || h.size() < kR4MainSize)
+    if (h[kTypeOffset] != kMainBlock || h.size() < kMainHeaderSize)
         return Fail(Status::Damaged, "no main archive header");
     std::uint16_t crc = static_cast<std::uint16_t>(Crc32(0, h.data() + 2, h.size() - 2) & 0xFFFF);
     if (crc != (h[0] | (h[1] << 8)))
         return Fail(Status::Damaged, "main header CRC mismatch");
-    const std::uint16_t flags = static_cast<std::uint16_t>(h[3] | (h[4] << 8));
-    archive_.isVolume = flags & 0x0001;
-    archive_.hasComment = flags & 0x0002;
-    archive_.locked = flags & 0x0004;
-    archive_.solid = flags & 0x0008;
-    archive_.newNaming = flags & 0x0010;
-    archive_.signedArchive = flags & 0x0020;
-    archive_.hasRecovery = flags & 0x0040;
-    archive_.headersEncrypted = flags & 0x0080;
-    archive_.firstVolume = flags & 0x0100;
+    const std::uint16_t flags = Le16(h.data() + kFlagsOffset);
+    archive_.isVolume = flags & kMainVolume;
+    archive_.hasComment = flags & kMainComment;
+    archive_.locked = flags & kMainLocked;
+    archive_.solid = flags & kMainSolid;
+    archive_.newNaming = flags & kMainNewNaming;
+    archive_.signedArchive = flags & kMainAuthenticity;
+    archive_.hasRecovery = flags & kMainRecovery;
+    archive_.headersEncrypted = flags & kMainEncryptedHeaders;
+    archive_.firstVolume = flags & kMainFirstVolume;
     // A 2.x comment sits inside the main header, as a comment block after its fixed part.
-    std::size_t at = kR4MainSize + ((flags & 0x0200) ? 1 : 0);
-    if (archive_.hasComment && h.size() >= at + 13 && h[at + 2] == 0x75) {
-        std::size_t csize = h[at + 5] | (h[at + 6] << 8);
-        std::uint8_t method = h[at + 10];
-        if (csize >= 13 && at + csize <= h.size()) {
-            if (method == 0x30) {
-                std::size_t n = std::min(csize - 13, kMaxCommentSize);
+    std::size_t at = kMainHeaderSize + ((flags & kMainEncryptVersion) ? 1 : 0);
+    if (archive_.hasComment && h.size() >= at + kCommentHeaderSize &&
+        h[at + kTypeOffset] == kCommentBlock) {
+        std::size_t csize = Le16(h.data() + at + kSizeOffset);
+        std::uint8_t method = h[at + kCommentMethodOffset];
+        if (csize >= kCommentHeaderSize && at + csize <= h.size()) {
+            if (method == kMethodStored) {
+                std::size_t n = std::min(csize - kCommentHeaderSize, kMaxCommentSize);
                 archive_.comment = CleanName(
-                    std::string(reinterpret_cast<const char*>(h.data() + at + 13), n), false);
+                    std::string(reinterpret_cast<const char*>(h.data() + at + kCommentHeaderSize),
+                                n),
+                    false);
                 archive_.commentRead = true;
             } else {
                 archive_.commentPacked = true;
@@ -198,7 +209,7 @@ Status VolumeReader::ReadRar4Main() {
 }
 
 Status VolumeReader::ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e) {
-    Cursor c(h, 3, h.size());
+    Cursor c(h, kFlagsOffset, h.size());
     const std::uint16_t flags = c.U16();
     c.U16(); // size
     std::uint64_t pack = c.U32();
@@ -211,7 +222,7 @@ Status VolumeReader::ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e)
     e.method = c.U8();
     std::size_t nameSize = c.U16();
     e.attributes = c.U32();
-    if (flags & 0x0100) {
+    if (flags & kFileLarge) {
         pack |= static_cast<std::uint64_t>(c.U32()) << 32;
         unp |= static_cast<std::uint64_t>(c.U32()) << 32;
     } else if (unp == 0xFFFFFFFFu) {
@@ -223,18 +234,21 @@ Status VolumeReader::ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e)
     e.flags = flags;
     e.packedSize = pack;
     e.unpackedSize = unp;
-    e.splitBefore = flags & 0x01;
-    e.splitAfter = flags & 0x02;
-    e.encrypted = flags & 0x04;
-    e.solid = flags & 0x10;
-    e.isDirectory = (flags & 0xE0) == 0xE0;
-    if (e.hostOs <= HostWindows && e.unpackVersion < 20 && (e.attributes & 0x10))
+    e.splitBefore = flags & kFileSplitBefore;
+    e.splitAfter = flags & kFileSplitAfter;
+    e.encrypted = flags & kFileEncrypted;
+    e.solid = flags & kFileSolid;
+    e.isDirectory = (flags & kFileDictionaryMask) == kFileDirectory;
+    if (e.hostOs <= HostWindows && e.unpackVersion < kVersion20 && (e.attributes & kDosDirectory))
         e.isDirectory = true;
-    e.isSymlink = e.hostOs == HostUnix && (e.attributes & 0xF000) == 0xA000;
-    e.dictionarySize = e.isDirectory ? 0 : std::uint64_t{65536} << ((flags >> 5) & 7);
+    e.isSymlink = e.hostOs == HostUnix && (e.attributes & kUnixFileType) == kUnixSymlink;
+    e.dictionarySize = e.isDirectory
+                           ? 0
+                           : kMinDictionarySize
+                                 << ((flags & kFileDictionaryMask) >> kFileDictionaryShift);
     e.commentSize = 0;
 
-    if (flags & 0x0200) {
+    if (flags & kFileUnicode) {
         std::size_t zero = raw.find('\0');
         if (zero == std::string::npos) {
             e.name = CleanName(raw, true);
@@ -249,15 +263,15 @@ Status VolumeReader::ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e)
         e.name = CleanName(Legacy8BitToUtf8(CleanName(raw, false), e.hostOs <= HostOs2), true);
     }
 
-    if (flags & 0x0400) {
+    if (flags & kFileSalt) {
         EncryptionParams p;
         p.format = Format::Rar4;
-        p.saltSize = 8;
-        if (!c.Bytes(p.salt.data(), 8))
+        p.saltSize = kSaltSize;
+        if (!c.Bytes(p.salt.data(), kSaltSize))
             return Fail(Status::Damaged, "file header shorter than its salt");
-        if (e.encrypted && e.unpackVersion >= 29)
+        if (e.encrypted && e.unpackVersion >= kVersion29)
             e.encryption = p;
-    } else if (e.encrypted && e.unpackVersion >= 29) {
+    } else if (e.encrypted && e.unpackVersion >= kVersion29) {
         EncryptionParams p;
         p.format = Format::Rar4;
         p.saltSize = 0;
@@ -265,7 +279,7 @@ Status VolumeReader::ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e)
     }
     if (std::optional<std::int64_t> base = DosToUnixTime(e.dosTime))
         e.mtimeNs = *base * 1000000000;
-    if (flags & 0x1000) {
+    if (flags & kFileExtTime) {
         // Extended times: modification, creation, access, archiving time, 4 bits of flags
         // each. The modification time refines the DOS time with a rounding second and up to
         // three bytes of 100 ns units; the others are skipped.
@@ -299,24 +313,24 @@ Status VolumeReader::ReadRar4Block(Entry& entry) {
         Status s = LoadRar4Header(h, next);
         if (s != Status::Ok)
             return s;
-        const std::uint8_t type = h[2];
-        const std::uint16_t flags = static_cast<std::uint16_t>(h[3] | (h[4] << 8));
+        const std::uint8_t type = h[kTypeOffset];
+        const std::uint16_t flags = Le16(h.data() + kFlagsOffset);
         std::uint64_t add = 0;
-        if (type == kR4File || type == kR4NewSub || type == kR4End || type == kR4Main) {
+        if (type == kFileBlock || type == kNewSubBlock || type == kEndBlock || type == kMainBlock) {
             std::uint16_t crc =
                 static_cast<std::uint16_t>(Crc32(0, h.data() + 2, h.size() - 2) & 0xFFFF);
             if (crc != (h[0] | (h[1] << 8)))
                 return Fail(archive_.headersEncrypted ? Status::BadPassword : Status::Damaged,
                             "header CRC mismatch");
         }
-        if (type == kR4File || type == kR4NewSub) {
-            if (h.size() < kR4FileMinSize)
+        if (type == kFileBlock || type == kNewSubBlock) {
+            if (h.size() < kFileHeaderMinSize)
                 return Fail(Status::Damaged, "file header too small");
             Entry e;
             s = ParseRar4File(h, e);
             if (s != Status::Ok)
                 return s;
-            e.kind = type == kR4File ? EntryKind::File : EntryKind::Service;
+            e.kind = type == kFileBlock ? EntryKind::File : EntryKind::Service;
             e.headerOffset = pos;
             e.dataOffset = next;
             if (e.packedSize > static_cast<std::uint64_t>(INT64_MAX) - next)
@@ -325,20 +339,21 @@ Status VolumeReader::ReadRar4Block(Entry& entry) {
             entry = std::move(e);
             return Status::Ok;
         }
-        if (type == kR4End) {
+        if (type == kEndBlock) {
             endSeen_ = true;
-            nextVolume_ = flags & 0x0001;
+            nextVolume_ = flags & kEndNextVolume;
             position_ = next;
             return Status::EndOfArchive;
         }
-        if (type == kR4Main)
+        if (type == kMainBlock)
             return Fail(Status::Damaged, "a second main header");
         // Other blocks (old comments, authenticity, recovery, sub-blocks): skipped, with the
         // data that a long block announces.
-        if (flags & kR4LongBlock) {
-            if (h.size() < kR4BaseSize + 4)
+        if (flags & kLongBlock) {
+            if (h.size() < kBaseHeaderSize + kDataSizeSize)
                 return Fail(Status::Damaged, "block too small for its data size");
-            add = h[7] | (h[8] << 8) | (h[9] << 16) | (static_cast<std::uint64_t>(h[10]) << 24);
+            Cursor d(h, kBaseHeaderSize, h.size());
+            add = d.U32();
         }
         position_ = next + add;
     }

@@ -1,6 +1,8 @@
 // The blocks of RAR 5.0 volumes: main header, encryption header, file and service headers with
 // their extra records, end block, and encrypted headers.
 
+#include "rar/Rar4Format.h"
+#include "rar/Rar5Format.h"
 #include "rar/RarCrypto.h"
 #include "rar/RarHash.h"
 #include "rar/RarText.h"
@@ -14,17 +16,17 @@ namespace rar {
 
 using detail::CleanName;
 using detail::Cursor;
-using detail::kMaxVintSize;
-using detail::RoundUp16;
+using detail::kUnixFileType;
+using detail::kUnixSymlink;
+using namespace rar5;
 
 namespace {
 
-// RAR 5.0 header types and flags.
-constexpr std::uint64_t kR5Main = 1, kR5File = 2, kR5Service = 3, kR5Crypt = 4, kR5End = 5;
-constexpr std::uint64_t kR5HasExtra = 0x01, kR5HasData = 0x02, kR5SplitBefore = 0x08,
-                        kR5SplitAfter = 0x10;
 // Windows FILETIME of the Unix epoch, in 100 ns units.
 constexpr std::uint64_t kFileTimeEpoch = 116444736000000000ull;
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+// The unpack versions reported for the two algorithm versions (RarTypes.h).
+constexpr std::uint32_t kUnpackVersion50 = 50, kUnpackVersion70 = 70;
 
 std::uint32_t UnixToDosTime(std::int64_t seconds) {
     std::time_t t = static_cast<std::time_t>(seconds);
@@ -38,13 +40,16 @@ std::uint32_t UnixToDosTime(std::int64_t seconds) {
            u(tm.tm_hour) << 11 | u(tm.tm_min) << 5 | u(tm.tm_sec / 2);
 }
 
+// The dictionary bits of the RAR 4 file flags for Entry::flags: the smallest RAR 4 size that
+// holds the window, 4 MiB (6) at most; all set for a directory.
 std::uint32_t DictBitsFlags(const Entry& e) {
+    constexpr std::uint32_t kLargest = 6;
     if (e.isDirectory)
-        return 0xE0;
+        return rar4::kFileDirectory;
     std::uint32_t bits = 0;
-    while (bits < 6 && (std::uint64_t{65536} << bits) < e.dictionarySize)
+    while (bits < kLargest && (rar4::kMinDictionarySize << bits) < e.dictionarySize)
         ++bits;
-    return bits << 5;
+    return bits << rar4::kFileDictionaryShift;
 }
 
 } // namespace
@@ -53,10 +58,10 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
     const std::uint64_t pos = position_;
     const bool encrypted = archive_.headersEncrypted && archive_.headerEncryption.has_value();
     if (!encrypted) {
-        std::uint8_t head[4 + kMaxVintSize];
+        std::uint8_t head[kCrcSize + kMaxVintSize];
         std::size_t got = source_.ReadAt(pos, head, sizeof head);
         std::vector<std::uint8_t> tmp(head, head + got);
-        Cursor c(tmp, 4, got);
+        Cursor c(tmp, kCrcSize, got);
         std::uint64_t size = c.VInt();
         if (!c.ok)
             return got >= sizeof head ? Fail(Status::Damaged, "bad header size field")
@@ -72,21 +77,22 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
             return Need(pos + total);
         std::uint32_t crc =
             h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<std::uint32_t>(h[3]) << 24);
-        if (Crc32(0, h.data() + 4, total - 4) != crc)
+        if (Crc32(0, h.data() + kCrcSize, total - kCrcSize) != crc)
             return Fail(Status::Damaged, "header CRC mismatch");
         next = pos + total;
         return Status::Ok;
     }
     // Encrypted: a 16-byte IV, then the header padded to 16 bytes.
-    std::uint8_t head[32];
+    std::uint8_t head[kIvSize + kAesBlockSize];
     if (!Fetch(pos, head, sizeof head))
         return Need(pos + sizeof head);
     AesCbc aes;
-    std::uint8_t first[16];
-    if (!aes.Init(keys_->rar5.key.data(), 32, head, false) || !aes.Process(head + 16, first, 16))
+    std::uint8_t first[kAesBlockSize];
+    if (!aes.Init(keys_->rar5.key.data(), 32, head, false) ||
+        !aes.Process(head + kIvSize, first, kAesBlockSize))
         return Fail(Status::Damaged, "decryption failed");
-    std::vector<std::uint8_t> tmp(first, first + 16);
-    Cursor c(tmp, 4, 16);
+    std::vector<std::uint8_t> tmp(first, first + kAesBlockSize);
+    Cursor c(tmp, kCrcSize, kAesBlockSize);
     std::uint64_t size = c.VInt();
     const Status wrong =
         archive_.headerEncryption->hasPasswordCheck ? Status::Damaged : Status::BadPassword;
@@ -94,22 +100,23 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
         return Fail(wrong, "header size out of range");
     const std::size_t total = c.Pos() + static_cast<std::size_t>(size);
     const std::size_t padded = static_cast<std::size_t>(RoundUp16(total));
-    if (source_.Size() < pos + 16 + padded)
-        return Need(pos + 16 + padded);
+    if (source_.Size() < pos + kIvSize + padded)
+        return Need(pos + kIvSize + padded);
     h.resize(padded);
-    std::memcpy(h.data(), first, 16);
-    if (padded > 16) {
-        if (!Fetch(pos + 32, h.data() + 16, padded - 16))
-            return Need(pos + 16 + padded);
-        if (!aes.Process(h.data() + 16, h.data() + 16, padded - 16))
+    std::memcpy(h.data(), first, kAesBlockSize);
+    if (padded > kAesBlockSize) {
+        const std::size_t rest = padded - kAesBlockSize;
+        if (!Fetch(pos + sizeof head, h.data() + kAesBlockSize, rest))
+            return Need(pos + kIvSize + padded);
+        if (!aes.Process(h.data() + kAesBlockSize, h.data() + kAesBlockSize, rest))
             return Fail(Status::Damaged, "decryption failed");
     }
     h.resize(total);
     std::uint32_t crc =
         h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<std::uint32_t>(h[3]) << 24);
-    if (Crc32(0, h.data() + 4, total - 4) != crc)
+    if (Crc32(0, h.data() + kCrcSize, total - kCrcSize) != crc)
         return Fail(wrong, "header CRC mismatch");
-    next = pos + 16 + padded;
+    next = pos + kIvSize + padded;
     return Status::Ok;
 }
 
@@ -120,15 +127,15 @@ Status VolumeReader::ReadRar5Main() {
         Status s = LoadRar5Header(h, next);
         if (s != Status::Ok)
             return s;
-        Cursor c(h, 4, h.size());
+        Cursor c(h, kCrcSize, h.size());
         c.VInt(); // size
         std::uint64_t type = c.VInt();
         std::uint64_t hflags = c.VInt();
-        std::uint64_t extra = (hflags & kR5HasExtra) ? c.VInt() : 0;
-        std::uint64_t data = (hflags & kR5HasData) ? c.VInt() : 0;
+        std::uint64_t extra = (hflags & kHeaderExtra) ? c.VInt() : 0;
+        std::uint64_t data = (hflags & kHeaderData) ? c.VInt() : 0;
         if (!c.ok || extra > c.Left())
             return Fail(Status::Damaged, "main header fields out of range");
-        if (type == kR5Crypt && step == 0) {
+        if (type == kCryptHeader && step == 0) {
             std::uint64_t version = c.VInt();
             std::uint64_t cflags = c.VInt();
             EncryptionParams p;
@@ -163,17 +170,17 @@ Status VolumeReader::ReadRar5Main() {
             }
             continue;
         }
-        if (type != kR5Main)
+        if (type != kMainHeader)
             return Fail(Status::Damaged, "no main archive header");
         std::uint64_t aflags = c.VInt();
-        archive_.isVolume = aflags & 0x0001;
-        if (aflags & 0x0002)
+        archive_.isVolume = aflags & kArchiveVolume;
+        if (aflags & kArchiveVolumeNumber)
             archive_.volumeNumber = c.VInt();
         if (!c.ok)
             return Fail(Status::Damaged, "main header too small");
-        archive_.solid = aflags & 0x0004;
-        archive_.hasRecovery = aflags & 0x0008;
-        archive_.locked = aflags & 0x0010;
+        archive_.solid = aflags & kArchiveSolid;
+        archive_.hasRecovery = aflags & kArchiveRecovery;
+        archive_.locked = aflags & kArchiveLocked;
         archive_.newNaming = true;
         archive_.firstVolume = archive_.isVolume && !archive_.volumeNumber.has_value();
         if (data > static_cast<std::uint64_t>(INT64_MAX) - next)
@@ -190,13 +197,13 @@ Status VolumeReader::ParseRar5File(const std::vector<std::uint8_t>& h, std::size
     Cursor c(h, pos, extraStart);
     std::uint64_t fflags = c.VInt();
     e.unpackedSize = c.VInt();
-    e.unpackedSizeUnknown = fflags & 0x0008;
+    e.unpackedSizeUnknown = fflags & kFileUnknownSize;
     std::uint64_t attr = c.VInt();
     e.attributes = static_cast<std::uint32_t>(attr);
     std::optional<std::int64_t> mtime;
-    if (fflags & 0x0002)
-        mtime = static_cast<std::int64_t>(c.U32()) * 1000000000;
-    if (fflags & 0x0004) {
+    if (fflags & kFileUnixTime)
+        mtime = static_cast<std::int64_t>(c.U32()) * kNanosecondsPerSecond;
+    if (fflags & kFileCrc32) {
         e.crc32 = c.U32();
         e.hasCrc32 = true;
     }
@@ -210,22 +217,26 @@ Status VolumeReader::ParseRar5File(const std::vector<std::uint8_t>& h, std::size
     e.name = CleanName(c.Text(static_cast<std::size_t>(nameSize)), false);
     if (!IsValidUtf8(e.name))
         e.name = Utf16ToUtf8(Utf8ToUtf16(e.name));
-    e.isDirectory = fflags & 0x0001;
-    e.hostOs = host == 0 ? HostWindows : HostUnix;
-    const std::uint64_t version = ci & 0x3F;
-    e.solid = ci & 0x40;
-    e.method = 0x30 + static_cast<std::uint32_t>((ci >> 7) & 7);
-    e.unpackVersion = version == 0 ? 50 : 70;
+    e.isDirectory = fflags & kFileDirectory;
+    e.hostOs = host == kHostWindows ? HostWindows : HostUnix;
+    const std::uint64_t version = ci & kCompVersionMask;
+    e.solid = ci & kCompSolid;
+    e.method = rar4::kMethodStored +
+               static_cast<std::uint32_t>((ci >> kCompMethodShift) & kCompMethodMask);
+    e.unpackVersion = version == 0 ? kUnpackVersion50 : kUnpackVersion70;
     if (version == 0) {
-        e.dictionarySize = std::uint64_t{128 * 1024} << ((ci >> 10) & 0xF);
+        e.dictionarySize = kMinDictionarySize
+                           << ((ci >> kCompDictionaryShift) & kCompDictionaryMask0);
     } else {
-        std::uint64_t base = std::uint64_t{128 * 1024} << ((ci >> 10) & 0x1F);
-        e.dictionarySize = base + base / 32 * ((ci >> 15) & 0x1F);
+        std::uint64_t base = kMinDictionarySize
+                             << ((ci >> kCompDictionaryShift) & kCompDictionaryMask1);
+        e.dictionarySize =
+            base + base / 32 * ((ci >> kCompDictionaryFractionShift) & kCompDictionaryFractionMask);
     }
     if (e.isDirectory)
         e.dictionarySize = 0;
-    if (host == 1)
-        e.isSymlink = (attr & 0xF000) == 0xA000;
+    if (host == kHostUnix)
+        e.isSymlink = (attr & kUnixFileType) == kUnixSymlink;
 
     // The extra area: records of size, type, data.
     c = Cursor(h, extraStart, h.size());
@@ -236,7 +247,7 @@ Status VolumeReader::ParseRar5File(const std::vector<std::uint8_t>& h, std::size
         const std::size_t rend = c.Pos() + static_cast<std::size_t>(rsize);
         Cursor r(h, c.Pos(), rend);
         std::uint64_t rtype = r.VInt();
-        if (rtype == 0x01) {
+        if (rtype == kRecordCrypt) {
             e.encrypted = true;
             std::uint64_t version = r.VInt();
             std::uint64_t cflags = r.VInt();
@@ -260,51 +271,51 @@ Status VolumeReader::ParseRar5File(const std::vector<std::uint8_t>& h, std::size
                 p.hasPasswordCheck = false;
             if (version == 0 && p.kdfCount <= kMaxRar5KdfCount)
                 e.encryption = p;
-        } else if (rtype == 0x02) {
+        } else if (rtype == kRecordHash) {
             std::uint64_t htype = r.VInt();
-            if (htype == 0 && r.Bytes(e.blake2.data(), 32))
+            if (htype == kHashBlake2sp && r.Bytes(e.blake2.data(), kBlake2Size))
                 e.hasBlake2 = true;
-        } else if (rtype == 0x03) {
+        } else if (rtype == kRecordTime) {
             std::uint64_t tflags = r.VInt();
-            const bool unix = tflags & 0x0001;
+            const bool unix = tflags & kTimeUnix;
             std::optional<std::int64_t> t;
-            if (tflags & 0x0002) {
+            if (tflags & kTimeModified) {
                 if (unix) {
-                    t = static_cast<std::int64_t>(r.U32()) * 1000000000;
+                    t = static_cast<std::int64_t>(r.U32()) * kNanosecondsPerSecond;
                 } else {
                     std::uint64_t ft = r.U64();
                     if (r.ok && ft >= kFileTimeEpoch)
                         t = static_cast<std::int64_t>((ft - kFileTimeEpoch) * 100);
                 }
             }
-            if (unix && (tflags & 0x0010) && (tflags & 0x0002) && t) {
+            if (unix && (tflags & kTimeUnixNanoseconds) && (tflags & kTimeModified) && t) {
                 // Nanoseconds follow all the times present; skip ctime and atime.
-                if (tflags & 0x0004)
+                if (tflags & kTimeCreated)
                     r.U32();
-                if (tflags & 0x0008)
+                if (tflags & kTimeAccessed)
                     r.U32();
                 std::uint32_t ns = r.U32();
-                if (r.ok && ns < 1000000000)
+                if (r.ok && ns < kNanosecondsPerSecond)
                     *t += ns;
             }
             if (r.ok && t)
                 mtime = t;
-        } else if (rtype == 0x04) {
+        } else if (rtype == kRecordVersion) {
             // An older version of a file of the same name: shown as "name;N".
             r.VInt();
             std::uint64_t version = r.VInt();
             if (r.ok && version > 0)
                 e.name += ";" + std::to_string(version);
-        } else if (rtype == 0x05) {
+        } else if (rtype == kRecordRedirection) {
             std::uint64_t redir = r.VInt();
-            if (r.ok && redir >= 1 && redir <= 3)
+            if (r.ok && redir >= kRedirUnixSymlink && redir <= kRedirJunction)
                 e.isSymlink = true;
         }
         c.Skip(rsize);
     }
     e.mtimeNs = mtime;
     if (mtime)
-        e.dosTime = UnixToDosTime(*mtime / 1000000000);
+        e.dosTime = UnixToDosTime(*mtime / kNanosecondsPerSecond);
     return Status::Ok;
 }
 
@@ -316,41 +327,43 @@ Status VolumeReader::ReadRar5Block(Entry& entry) {
         Status s = LoadRar5Header(h, next);
         if (s != Status::Ok)
             return s;
-        Cursor c(h, 4, h.size());
+        Cursor c(h, kCrcSize, h.size());
         c.VInt(); // size
         std::uint64_t type = c.VInt();
         std::uint64_t hflags = c.VInt();
-        std::uint64_t extra = (hflags & kR5HasExtra) ? c.VInt() : 0;
-        std::uint64_t data = (hflags & kR5HasData) ? c.VInt() : 0;
+        std::uint64_t extra = (hflags & kHeaderExtra) ? c.VInt() : 0;
+        std::uint64_t data = (hflags & kHeaderData) ? c.VInt() : 0;
         if (!c.ok || extra > c.Left())
             return Fail(Status::Damaged, "header fields out of range");
         if (data > static_cast<std::uint64_t>(INT64_MAX) - next)
             return Fail(Status::Damaged, "data size out of range");
-        if (type == kR5File || type == kR5Service) {
+        if (type == kFileHeader || type == kServiceHeader) {
             Entry e;
             s = ParseRar5File(h, c.Pos(), static_cast<std::size_t>(extra), e);
             if (s != Status::Ok)
                 return s;
-            e.kind = type == kR5File ? EntryKind::File : EntryKind::Service;
+            e.kind = type == kFileHeader ? EntryKind::File : EntryKind::Service;
             e.packedSize = data;
-            e.splitBefore = hflags & kR5SplitBefore;
-            e.splitAfter = hflags & kR5SplitAfter;
+            e.splitBefore = hflags & kHeaderSplitBefore;
+            e.splitAfter = hflags & kHeaderSplitAfter;
             e.headerOffset = pos;
             e.dataOffset = next;
-            e.flags = (e.splitBefore ? 0x01u : 0u) | (e.splitAfter ? 0x02u : 0u) |
-                      (e.encrypted ? 0x04u : 0u) | (e.solid ? 0x10u : 0u) | DictBitsFlags(e);
+            e.flags = (e.splitBefore ? rar4::kFileSplitBefore : 0u) |
+                      (e.splitAfter ? rar4::kFileSplitAfter : 0u) |
+                      (e.encrypted ? rar4::kFileEncrypted : 0u) |
+                      (e.solid ? rar4::kFileSolid : 0u) | DictBitsFlags(e);
             position_ = next + data;
             entry = std::move(e);
             return Status::Ok;
         }
-        if (type == kR5End) {
+        if (type == kEndHeader) {
             std::uint64_t eflags = c.VInt();
             endSeen_ = true;
-            nextVolume_ = c.ok && (eflags & 0x0001);
+            nextVolume_ = c.ok && (eflags & kEndNextVolume);
             position_ = next;
             return Status::EndOfArchive;
         }
-        if (type == kR5Main || type == kR5Crypt)
+        if (type == kMainHeader || type == kCryptHeader)
             return Fail(Status::Damaged, "a second archive header");
         position_ = next + data;
     }

@@ -72,6 +72,13 @@ std::array<std::uint8_t, 32> Rar5MacBlake2(const std::array<std::uint8_t, 32>& h
 // The 4-byte checksum stored after a RAR 5.0 password check value: SHA-256 of it, first 4.
 std::array<std::uint8_t, 4> Rar5PasswordCheckSum(const std::array<std::uint8_t, 8>& check);
 
+// AES works on blocks of this size: encrypted headers and data are padded to whole blocks.
+constexpr std::size_t kAesBlockSize = 16;
+// `n` bytes padded to whole AES blocks.
+constexpr std::uint64_t RoundUp16(std::uint64_t n) {
+    return (n + kAesBlockSize - 1) & ~std::uint64_t{kAesBlockSize - 1};
+}
+
 // AES-CBC without padding over a stream of 16-byte blocks.
 class AesCbc {
 public:

@@ -4,6 +4,8 @@
 
 #include "rar/VolumeReader.h"
 
+#include "rar/Rar4Format.h"
+#include "rar/Rar5Format.h"
 #include "rar/VolumeReaderInternal.h"
 
 #include <algorithm>
@@ -13,8 +15,12 @@ namespace rar {
 
 namespace {
 
-const std::uint8_t kRar4Marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-const std::uint8_t kRar5Marker[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+constexpr std::size_t kRar4MarkerSize = rar4::kMarker.size();
+constexpr std::size_t kRar5MarkerSize = rar5::kMarker.size();
+// The two markers share their first bytes ("Rar!" 1A 07) and differ in the next one.
+constexpr std::size_t kMarkerPrefix = 6;
+static_assert(std::equal(rar4::kMarker.begin(), rar4::kMarker.begin() + kMarkerPrefix,
+                         rar5::kMarker.begin()));
 // The marker search reads the stub in pieces of this size.
 constexpr std::size_t kSearchChunk = 64 * 1024;
 
@@ -100,36 +106,38 @@ Status VolumeReader::FindMarker() {
     std::uint64_t size = source_.Size();
     std::vector<std::uint8_t> buf;
     std::uint64_t offset = 0;
-    const std::uint64_t limit = std::min<std::uint64_t>(size, kMaxSfxSize + sizeof kRar5Marker);
+    const std::uint64_t limit = std::min<std::uint64_t>(size, kMaxSfxSize + kRar5MarkerSize);
     while (offset < limit) {
-        std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kSearchChunk + 8, limit - offset));
+        std::size_t n = static_cast<std::size_t>(
+            std::min<std::uint64_t>(kSearchChunk + kRar5MarkerSize, limit - offset));
         buf.resize(n);
         if (!Fetch(offset, buf.data(), n))
             return Need(offset + n);
-        for (std::size_t i = 0; i + 7 <= n; ++i) {
-            if (buf[i] != 0x52 || std::memcmp(&buf[i], kRar4Marker, 6) != 0)
+        for (std::size_t i = 0; i + kRar4MarkerSize <= n; ++i) {
+            if (buf[i] != rar4::kMarker[0] ||
+                std::memcmp(&buf[i], rar4::kMarker.data(), kMarkerPrefix) != 0)
                 continue;
-            if (i + 8 <= n && std::memcmp(&buf[i], kRar5Marker, 8) == 0) {
+            if (i + kRar5MarkerSize <= n &&
+                std::memcmp(&buf[i], rar5::kMarker.data(), kRar5MarkerSize) == 0) {
                 archive_.format = Format::Rar5;
                 archive_.markerOffset = offset + i;
-                position_ = offset + i + 8;
+                position_ = offset + i + kRar5MarkerSize;
                 return Status::Ok;
             }
-            if (buf[i + 6] == 0x00) {
+            if (buf[i + kMarkerPrefix] == rar4::kMarker[kMarkerPrefix]) {
                 archive_.format = Format::Rar4;
                 archive_.markerOffset = offset + i;
-                position_ = offset + i + 7;
+                position_ = offset + i + kRar4MarkerSize;
                 return Status::Ok;
             }
-            if (buf[i + 6] == 0x01 && i + 8 > n)
+            if (buf[i + kMarkerPrefix] == rar5::kMarker[kMarkerPrefix] && i + kRar5MarkerSize > n)
                 break; // the RAR 5.0 marker may be cut at the chunk end: read on from here
         }
-        if (n < 8)
+        if (n < kRar5MarkerSize)
             break;
-        offset += n - 7;
+        offset += n - kRar4MarkerSize;
     }
-    if (size < kMaxSfxSize + sizeof kRar5Marker)
+    if (size < kMaxSfxSize + kRar5MarkerSize)
         return Need(size + 1);
     return Fail(Status::NotRar, "no RAR marker found");
 }

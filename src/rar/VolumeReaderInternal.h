@@ -4,6 +4,7 @@
 // VolumeReader.cpp: bounded reads over a loaded header, name clean-up and the key cache.
 // Internal to src/rar.
 
+#include "rar/Rar5Format.h"
 #include "rar/RarCrypto.h"
 #include "rar/VolumeReader.h"
 
@@ -18,12 +19,8 @@ namespace rar {
 
 namespace detail {
 
-// 10 bytes hold any 64-bit vint.
-constexpr std::size_t kMaxVintSize = 10;
-
-inline std::uint64_t RoundUp16(std::uint64_t n) {
-    return (n + 15) & ~std::uint64_t{15};
-}
+// The file type bits of a Unix mode, and their value for a symlink.
+constexpr std::uint32_t kUnixFileType = 0xF000, kUnixSymlink = 0xA000;
 
 // Bounded little-endian reads over one header. A read past the end sets `ok` false and
 // yields 0, so a parser can read a group of fields and check once.
@@ -51,7 +48,7 @@ public:
     std::uint64_t U64() { return Le(8); }
     std::uint64_t VInt() {
         std::uint64_t v = 0;
-        for (std::size_t i = 0; i < kMaxVintSize; ++i) {
+        for (std::size_t i = 0; i < rar5::kMaxVintSize; ++i) {
             if (!ok || Left() < 1) {
                 ok = false;
                 return 0;
