@@ -42,6 +42,32 @@ void PutVInt(Bytes& b, std::uint64_t v) {
     } while (v != 0);
 }
 
+// Fills in the CRC of a header in its first `crcSize` bytes.
+void StampHeaderCrc(Bytes& h, std::size_t crcSize) {
+    const std::uint32_t crc = HeaderCrc(h.data(), h.size(), crcSize);
+    for (std::size_t i = 0; i < crcSize; ++i)
+        h[i] = static_cast<std::uint8_t>(crc >> (8 * i));
+}
+
+// The encryption fields (Rar5Format.h) of the encryption header or, with `fileRecord`, of a
+// file's encryption record, which also carries the IV and the keyed-checksum flag.
+void PutRar5Encryption(Bytes& b, const EncryptionParams& p, bool fileRecord) {
+    std::uint64_t flags = p.hasPasswordCheck ? rar5::kCryptPasswordCheck : 0;
+    if (fileRecord && p.tweakedChecksums)
+        flags |= rar5::kCryptTweakedChecksums;
+    PutVInt(b, rar5::kCryptAes256);
+    PutVInt(b, flags);
+    b.push_back(p.kdfCount);
+    b.insert(b.end(), p.salt.begin(), p.salt.begin() + rar5::kSaltSize);
+    if (fileRecord)
+        b.insert(b.end(), p.iv.begin(), p.iv.begin() + rar5::kIvSize);
+    if (p.hasPasswordCheck) {
+        b.insert(b.end(), p.passwordCheck.begin(), p.passwordCheck.end());
+        auto sum = Rar5PasswordCheckSum(p.passwordCheck);
+        b.insert(b.end(), sum.begin(), sum.end());
+    }
+}
+
 std::uint32_t DosTime(std::time_t t) {
     std::tm tm{};
     if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80 || tm.tm_year > 207)
@@ -185,9 +211,7 @@ private:
         PutLe(h, 0, rar5::kCrcSize);
         h.insert(h.end(), size.begin(), size.end());
         h.insert(h.end(), body.begin(), body.end());
-        std::uint32_t crc = Crc32(0, h.data() + rar5::kCrcSize, h.size() - rar5::kCrcSize);
-        for (std::size_t i = 0; i < rar5::kCrcSize; ++i)
-            h[i] = static_cast<std::uint8_t>(crc >> (8 * i));
+        StampHeaderCrc(h, rar5::kCrcSize);
         return h;
     }
 
@@ -198,9 +222,7 @@ private:
         PutLe(h, flags, 2);
         PutLe(h, rar4::kBaseHeaderSize + fields.size(), 2);
         h.insert(h.end(), fields.begin(), fields.end());
-        std::uint32_t crc = Crc32(0, h.data() + rar4::kCrcSize, h.size() - rar4::kCrcSize);
-        h[0] = static_cast<std::uint8_t>(crc);
-        h[1] = static_cast<std::uint8_t>(crc >> 8);
+        StampHeaderCrc(h, rar4::kCrcSize);
         return h;
     }
 
@@ -246,13 +268,7 @@ private:
         Bytes body;
         PutVInt(body, rar5::kCryptHeader);
         PutVInt(body, 0); // header flags
-        PutVInt(body, rar5::kCryptAes256);
-        PutVInt(body, rar5::kCryptPasswordCheck);
-        body.push_back(crypt5_.kdfCount);
-        body.insert(body.end(), crypt5_.salt.begin(), crypt5_.salt.end());
-        body.insert(body.end(), crypt5_.passwordCheck.begin(), crypt5_.passwordCheck.end());
-        auto sum = Rar5PasswordCheckSum(crypt5_.passwordCheck);
-        body.insert(body.end(), sum.begin(), sum.end());
+        PutRar5Encryption(body, crypt5_, false);
         return Rar5Header(body);
     }
 
@@ -297,15 +313,7 @@ private:
             if (p.encryption != nullptr) {
                 Bytes rec;
                 PutVInt(rec, rar5::kRecordCrypt);
-                PutVInt(rec, rar5::kCryptAes256);
-                PutVInt(rec, rar5::kCryptPasswordCheck | rar5::kCryptTweakedChecksums);
-                rec.push_back(p.encryption->kdfCount);
-                rec.insert(rec.end(), p.encryption->salt.begin(), p.encryption->salt.end());
-                rec.insert(rec.end(), p.encryption->iv.begin(), p.encryption->iv.end());
-                rec.insert(rec.end(), p.encryption->passwordCheck.begin(),
-                           p.encryption->passwordCheck.end());
-                auto sum = Rar5PasswordCheckSum(p.encryption->passwordCheck);
-                rec.insert(rec.end(), sum.begin(), sum.end());
+                PutRar5Encryption(rec, *p.encryption, true);
                 PutVInt(extra, rec.size());
                 extra.insert(extra.end(), rec.begin(), rec.end());
             }

@@ -3,7 +3,6 @@
 
 #include "rar/Rar4Format.h"
 #include "rar/RarCrypto.h"
-#include "rar/RarHash.h"
 #include "rar/RarText.h"
 #include "rar/VolumeReader.h"
 #include "rar/VolumeReaderInternal.h"
@@ -16,6 +15,7 @@ namespace rar {
 
 using detail::CleanName;
 using detail::Cursor;
+using detail::HeaderCrcMatches;
 using detail::kUnixFileType;
 using detail::kUnixSymlink;
 using namespace rar4;
@@ -155,8 +155,7 @@ Status VolumeReader::LoadRar4Header(std::vector<std::uint8_t>& h, std::uint64_t&
             return Fail(Status::Damaged, "decryption failed");
     }
     h.resize(size);
-    std::uint16_t crc = static_cast<std::uint16_t>(Crc32(0, h.data() + 2, size - 2) & 0xFFFF);
-    if (crc != (h[0] | (h[1] << 8)))
+    if (!HeaderCrcMatches(h, kCrcSize))
         return Fail(Status::BadPassword, "the password is incorrect or the header is damaged");
     next = pos + kSaltSize + padded;
     return Status::Ok;
@@ -170,8 +169,7 @@ Status VolumeReader::ReadRar4Main() {
         return s;
     if (h[kTypeOffset] != kMainBlock || h.size() < kMainHeaderSize)
         return Fail(Status::Damaged, "no main archive header");
-    std::uint16_t crc = static_cast<std::uint16_t>(Crc32(0, h.data() + 2, h.size() - 2) & 0xFFFF);
-    if (crc != (h[0] | (h[1] << 8)))
+    if (!HeaderCrcMatches(h, kCrcSize))
         return Fail(Status::Damaged, "main header CRC mismatch");
     const std::uint16_t flags = Le16(h.data() + kFlagsOffset);
     archive_.isVolume = flags & kMainVolume;
@@ -316,13 +314,11 @@ Status VolumeReader::ReadRar4Block(Entry& entry) {
         const std::uint8_t type = h[kTypeOffset];
         const std::uint16_t flags = Le16(h.data() + kFlagsOffset);
         std::uint64_t add = 0;
-        if (type == kFileBlock || type == kNewSubBlock || type == kEndBlock || type == kMainBlock) {
-            std::uint16_t crc =
-                static_cast<std::uint16_t>(Crc32(0, h.data() + 2, h.size() - 2) & 0xFFFF);
-            if (crc != (h[0] | (h[1] << 8)))
-                return Fail(archive_.headersEncrypted ? Status::BadPassword : Status::Damaged,
-                            "header CRC mismatch");
-        }
+        if ((type == kFileBlock || type == kNewSubBlock || type == kEndBlock ||
+             type == kMainBlock) &&
+            !HeaderCrcMatches(h, kCrcSize))
+            return Fail(archive_.headersEncrypted ? Status::BadPassword : Status::Damaged,
+                        "header CRC mismatch");
         if (type == kFileBlock || type == kNewSubBlock) {
             if (h.size() < kFileHeaderMinSize)
                 return Fail(Status::Damaged, "file header too small");

@@ -4,18 +4,19 @@
 #include "rar/Rar4Format.h"
 #include "rar/Rar5Format.h"
 #include "rar/RarCrypto.h"
-#include "rar/RarHash.h"
 #include "rar/RarText.h"
 #include "rar/VolumeReader.h"
 #include "rar/VolumeReaderInternal.h"
 
 #include <cstring>
 #include <ctime>
+#include <tuple>
 
 namespace rar {
 
 using detail::CleanName;
 using detail::Cursor;
+using detail::HeaderCrcMatches;
 using detail::kUnixFileType;
 using detail::kUnixSymlink;
 using namespace rar5;
@@ -52,6 +53,87 @@ std::uint32_t DictBitsFlags(const Entry& e) {
     return bits << rar4::kFileDictionaryShift;
 }
 
+// The preamble every header starts with (Rar5Format.h). The CRC before it is checked by
+// HeaderCrcMatches.
+struct Preamble {
+    std::uint64_t size = 0;     // of the header after the size field
+    std::size_t sizeEnd = 0;    // where the size field ends
+    std::size_t headerSize = 0; // of the whole header: CRC, size field and `size` bytes
+    std::uint64_t type = 0;
+    std::uint64_t flags = 0;
+    std::uint64_t extraSize = 0; // the extra area, which ends the header
+    std::uint64_t dataSize = 0;  // the data after the header
+    std::size_t fieldsPos = 0;   // where the type's own fields start
+};
+
+enum class SizeField { Cut, OutOfRange, Ok };
+
+// The size field from the first `length` bytes of a header: Cut when it does not end within
+// them, OutOfRange for an empty header or one larger than kMaxHeaderSize.
+SizeField ReadHeaderSize(const std::uint8_t* header, std::size_t length, Preamble& p) {
+    Cursor c(header, kCrcSize, length);
+    p.size = c.VInt();
+    if (!c.ok)
+        return SizeField::Cut;
+    if (p.size == 0 || p.size > kMaxHeaderSize)
+        return SizeField::OutOfRange;
+    p.sizeEnd = c.Pos();
+    p.headerSize = p.sizeEnd + static_cast<std::size_t>(p.size);
+    return SizeField::Ok;
+}
+
+// The whole preamble of a loaded header: false when a field runs past the header or the
+// extra area is larger than what follows the preamble.
+bool ReadPreamble(const std::vector<std::uint8_t>& h, Preamble& p) {
+    if (ReadHeaderSize(h.data(), h.size(), p) != SizeField::Ok)
+        return false;
+    Cursor c(h, p.sizeEnd, h.size());
+    p.type = c.VInt();
+    p.flags = c.VInt();
+    p.extraSize = (p.flags & kHeaderExtra) ? c.VInt() : 0;
+    p.dataSize = (p.flags & kHeaderData) ? c.VInt() : 0;
+    p.fieldsPos = c.Pos();
+    return c.ok && p.extraSize <= c.Left();
+}
+
+static_assert(std::tuple_size_v<decltype(EncryptionParams::salt)> >= kSaltSize &&
+              std::tuple_size_v<decltype(EncryptionParams::iv)> >= kIvSize &&
+              std::tuple_size_v<decltype(EncryptionParams::passwordCheck)> == kPasswordCheckSize);
+
+enum class CryptFields { Short, Unknown, Known };
+
+// The encryption fields (Rar5Format.h) of the encryption header or, with `fileRecord`, of a
+// file's encryption record, which also carries the IV and the keyed-checksum flag. Short when
+// they run past the cursor's end, Unknown for a version or a KDF count this reader does not
+// know. A password check value whose checksum does not match is dropped.
+CryptFields ReadEncryption(Cursor& c, bool fileRecord, EncryptionParams& p) {
+    const std::uint64_t version = c.VInt();
+    const std::uint64_t flags = c.VInt();
+    p = EncryptionParams{};
+    p.format = Format::Rar5;
+    p.kdfCount = c.U8();
+    p.saltSize = kSaltSize;
+    c.Bytes(p.salt.data(), kSaltSize);
+    if (fileRecord) {
+        c.Bytes(p.iv.data(), kIvSize);
+        p.hasIv = true;
+        p.tweakedChecksums = flags & kCryptTweakedChecksums;
+    }
+    std::array<std::uint8_t, kPasswordCheckSumSize> sum{};
+    if (flags & kCryptPasswordCheck) {
+        p.hasPasswordCheck = true;
+        c.Bytes(p.passwordCheck.data(), kPasswordCheckSize);
+        c.Bytes(sum.data(), sum.size());
+    }
+    if (!c.ok)
+        return CryptFields::Short;
+    if (p.hasPasswordCheck && Rar5PasswordCheckSum(p.passwordCheck) != sum)
+        p.hasPasswordCheck = false; // a damaged check value is not used
+    if (version != kCryptAes256 || p.kdfCount > kMaxRar5KdfCount)
+        return CryptFields::Unknown;
+    return CryptFields::Known;
+}
+
 } // namespace
 
 Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t& next) {
@@ -60,24 +142,24 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
     if (!encrypted) {
         std::uint8_t head[kCrcSize + kMaxVintSize];
         std::size_t got = source_.ReadAt(pos, head, sizeof head);
-        std::vector<std::uint8_t> tmp(head, head + got);
-        Cursor c(tmp, kCrcSize, got);
-        std::uint64_t size = c.VInt();
-        if (!c.ok)
+        Preamble p;
+        switch (ReadHeaderSize(head, got, p)) {
+        case SizeField::Cut:
             return got >= sizeof head ? Fail(Status::Damaged, "bad header size field")
                                       : Need(pos + got + 1);
-        if (size == 0 || size > kMaxHeaderSize)
+        case SizeField::OutOfRange:
             return Fail(Status::Damaged, "header size out of range");
-        const std::size_t total = c.Pos() + static_cast<std::size_t>(size);
+        case SizeField::Ok:
+            break;
+        }
+        const std::size_t total = p.headerSize;
         // Nothing is allocated for bytes the source does not hold.
         if (source_.Size() < pos + total)
             return Need(pos + total);
         h.resize(total);
         if (!Fetch(pos, h.data(), total))
             return Need(pos + total);
-        std::uint32_t crc =
-            h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<std::uint32_t>(h[3]) << 24);
-        if (Crc32(0, h.data() + kCrcSize, total - kCrcSize) != crc)
+        if (!HeaderCrcMatches(h, kCrcSize))
             return Fail(Status::Damaged, "header CRC mismatch");
         next = pos + total;
         return Status::Ok;
@@ -91,14 +173,12 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
     if (!aes.Init(keys_->rar5.key.data(), 32, head, false) ||
         !aes.Process(head + kIvSize, first, kAesBlockSize))
         return Fail(Status::Damaged, "decryption failed");
-    std::vector<std::uint8_t> tmp(first, first + kAesBlockSize);
-    Cursor c(tmp, kCrcSize, kAesBlockSize);
-    std::uint64_t size = c.VInt();
     const Status wrong =
         archive_.headerEncryption->hasPasswordCheck ? Status::Damaged : Status::BadPassword;
-    if (!c.ok || size == 0 || size > kMaxHeaderSize)
+    Preamble p;
+    if (ReadHeaderSize(first, sizeof first, p) != SizeField::Ok)
         return Fail(wrong, "header size out of range");
-    const std::size_t total = c.Pos() + static_cast<std::size_t>(size);
+    const std::size_t total = p.headerSize;
     const std::size_t padded = static_cast<std::size_t>(RoundUp16(total));
     if (source_.Size() < pos + kIvSize + padded)
         return Need(pos + kIvSize + padded);
@@ -112,9 +192,7 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
             return Fail(Status::Damaged, "decryption failed");
     }
     h.resize(total);
-    std::uint32_t crc =
-        h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<std::uint32_t>(h[3]) << 24);
-    if (Crc32(0, h.data() + kCrcSize, total - kCrcSize) != crc)
+    if (!HeaderCrcMatches(h, kCrcSize))
         return Fail(wrong, "header CRC mismatch");
     next = pos + kIvSize + padded;
     return Status::Ok;
@@ -127,34 +205,20 @@ Status VolumeReader::ReadRar5Main() {
         Status s = LoadRar5Header(h, next);
         if (s != Status::Ok)
             return s;
-        Cursor c(h, kCrcSize, h.size());
-        c.VInt(); // size
-        std::uint64_t type = c.VInt();
-        std::uint64_t hflags = c.VInt();
-        std::uint64_t extra = (hflags & kHeaderExtra) ? c.VInt() : 0;
-        std::uint64_t data = (hflags & kHeaderData) ? c.VInt() : 0;
-        if (!c.ok || extra > c.Left())
+        Preamble pre;
+        if (!ReadPreamble(h, pre))
             return Fail(Status::Damaged, "main header fields out of range");
-        if (type == kCryptHeader && step == 0) {
-            std::uint64_t version = c.VInt();
-            std::uint64_t cflags = c.VInt();
+        Cursor c(h, pre.fieldsPos, h.size());
+        if (pre.type == kCryptHeader && step == 0) {
             EncryptionParams p;
-            p.format = Format::Rar5;
-            p.kdfCount = c.U8();
-            p.saltSize = 16;
-            c.Bytes(p.salt.data(), 16);
-            std::array<std::uint8_t, 4> sum{};
-            if (cflags & 0x0001) {
-                p.hasPasswordCheck = true;
-                c.Bytes(p.passwordCheck.data(), 8);
-                c.Bytes(sum.data(), 4);
-            }
-            if (!c.ok)
+            switch (ReadEncryption(c, false, p)) {
+            case CryptFields::Short:
                 return Fail(Status::Damaged, "encryption header too small");
-            if (version != 0 || p.kdfCount > kMaxRar5KdfCount)
+            case CryptFields::Unknown:
                 return Fail(Status::Unsupported, "unknown header encryption");
-            if (p.hasPasswordCheck && Rar5PasswordCheckSum(p.passwordCheck) != sum)
-                p.hasPasswordCheck = false; // a damaged check value is not used
+            case CryptFields::Known:
+                break;
+            }
             archive_.headersEncrypted = true;
             archive_.headerEncryption = p;
             position_ = next;
@@ -170,7 +234,7 @@ Status VolumeReader::ReadRar5Main() {
             }
             continue;
         }
-        if (type != kMainHeader)
+        if (pre.type != kMainHeader)
             return Fail(Status::Damaged, "no main archive header");
         std::uint64_t aflags = c.VInt();
         archive_.isVolume = aflags & kArchiveVolume;
@@ -183,9 +247,9 @@ Status VolumeReader::ReadRar5Main() {
         archive_.locked = aflags & kArchiveLocked;
         archive_.newNaming = true;
         archive_.firstVolume = archive_.isVolume && !archive_.volumeNumber.has_value();
-        if (data > static_cast<std::uint64_t>(INT64_MAX) - next)
+        if (pre.dataSize > static_cast<std::uint64_t>(INT64_MAX) - next)
             return Fail(Status::Damaged, "data size out of range");
-        position_ = next + data;
+        position_ = next + pre.dataSize;
         return Status::Ok;
     }
     return Fail(Status::Damaged, "no main archive header");
@@ -249,27 +313,11 @@ Status VolumeReader::ParseRar5File(const std::vector<std::uint8_t>& h, std::size
         std::uint64_t rtype = r.VInt();
         if (rtype == kRecordCrypt) {
             e.encrypted = true;
-            std::uint64_t version = r.VInt();
-            std::uint64_t cflags = r.VInt();
             EncryptionParams p;
-            p.format = Format::Rar5;
-            p.kdfCount = r.U8();
-            p.saltSize = 16;
-            r.Bytes(p.salt.data(), 16);
-            r.Bytes(p.iv.data(), 16);
-            p.hasIv = true;
-            std::array<std::uint8_t, 4> sum{};
-            if (cflags & 0x0001) {
-                p.hasPasswordCheck = true;
-                r.Bytes(p.passwordCheck.data(), 8);
-                r.Bytes(sum.data(), 4);
-            }
-            p.tweakedChecksums = cflags & 0x0002;
-            if (!r.ok)
+            const CryptFields fields = ReadEncryption(r, true, p);
+            if (fields == CryptFields::Short)
                 return Fail(Status::Damaged, "encryption record too small");
-            if (p.hasPasswordCheck && Rar5PasswordCheckSum(p.passwordCheck) != sum)
-                p.hasPasswordCheck = false;
-            if (version == 0 && p.kdfCount <= kMaxRar5KdfCount)
+            if (fields == CryptFields::Known)
                 e.encryption = p;
         } else if (rtype == kRecordHash) {
             std::uint64_t htype = r.VInt();
@@ -327,25 +375,22 @@ Status VolumeReader::ReadRar5Block(Entry& entry) {
         Status s = LoadRar5Header(h, next);
         if (s != Status::Ok)
             return s;
-        Cursor c(h, kCrcSize, h.size());
-        c.VInt(); // size
-        std::uint64_t type = c.VInt();
-        std::uint64_t hflags = c.VInt();
-        std::uint64_t extra = (hflags & kHeaderExtra) ? c.VInt() : 0;
-        std::uint64_t data = (hflags & kHeaderData) ? c.VInt() : 0;
-        if (!c.ok || extra > c.Left())
+        Preamble pre;
+        if (!ReadPreamble(h, pre))
             return Fail(Status::Damaged, "header fields out of range");
+        const std::uint64_t type = pre.type, data = pre.dataSize;
         if (data > static_cast<std::uint64_t>(INT64_MAX) - next)
             return Fail(Status::Damaged, "data size out of range");
+        Cursor c(h, pre.fieldsPos, h.size());
         if (type == kFileHeader || type == kServiceHeader) {
             Entry e;
-            s = ParseRar5File(h, c.Pos(), static_cast<std::size_t>(extra), e);
+            s = ParseRar5File(h, pre.fieldsPos, static_cast<std::size_t>(pre.extraSize), e);
             if (s != Status::Ok)
                 return s;
             e.kind = type == kFileHeader ? EntryKind::File : EntryKind::Service;
             e.packedSize = data;
-            e.splitBefore = hflags & kHeaderSplitBefore;
-            e.splitAfter = hflags & kHeaderSplitAfter;
+            e.splitBefore = pre.flags & kHeaderSplitBefore;
+            e.splitAfter = pre.flags & kHeaderSplitAfter;
             e.headerOffset = pos;
             e.dataOffset = next;
             e.flags = (e.splitBefore ? rar4::kFileSplitBefore : 0u) |

@@ -6,6 +6,7 @@
 
 #include "rar/Rar5Format.h"
 #include "rar/RarCrypto.h"
+#include "rar/RarHash.h"
 #include "rar/VolumeReader.h"
 
 #include <algorithm>
@@ -26,8 +27,10 @@ constexpr std::uint32_t kUnixFileType = 0xF000, kUnixSymlink = 0xA000;
 // yields 0, so a parser can read a group of fields and check once.
 class Cursor {
 public:
+    Cursor(const std::uint8_t* data, std::size_t pos, std::size_t end)
+        : data_(data), end_(end), pos_(pos) {}
     Cursor(const std::vector<std::uint8_t>& data, std::size_t pos, std::size_t end)
-        : data_(data.data()), end_(std::min(end, data.size())), pos_(pos) {}
+        : Cursor(data.data(), pos, std::min(end, data.size())) {}
     bool ok = true;
     std::size_t Pos() const { return pos_; }
     std::size_t Left() const { return pos_ <= end_ ? end_ - pos_ : 0; }
@@ -93,6 +96,15 @@ private:
     std::size_t end_;
     std::size_t pos_;
 };
+
+// The CRC stored in the first `crcSize` bytes of a loaded header (2 for RAR 4, 4 for RAR 5.0)
+// matches the rest of it.
+inline bool HeaderCrcMatches(const std::vector<std::uint8_t>& h, std::size_t crcSize) {
+    if (h.size() < crcSize)
+        return false;
+    Cursor c(h, 0, crcSize);
+    return c.Le(crcSize) == HeaderCrc(h.data(), h.size(), crcSize);
+}
 
 inline std::string CleanName(std::string name, bool backslashes) {
     // Names end at an embedded zero.
