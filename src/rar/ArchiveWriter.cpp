@@ -68,17 +68,6 @@ void PutRar5Encryption(Bytes& b, const EncryptionParams& p, bool fileRecord) {
     }
 }
 
-std::uint32_t DosTime(std::time_t t) {
-    std::tm tm{};
-    if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80 || tm.tm_year > 207)
-        return (1 << 21) | (1 << 16); // 1980-01-01
-    auto u = [](int v) {
-        return static_cast<std::uint32_t>(v);
-    };
-    return u(tm.tm_year - 80) << 25 | u(tm.tm_mon + 1) << 21 | u(tm.tm_mday) << 16 |
-           u(tm.tm_hour) << 11 | u(tm.tm_min) << 5 | u(tm.tm_sec / 2);
-}
-
 struct FileInfo {
     PackInput input;
     std::uint64_t size = 0;
@@ -362,7 +351,7 @@ private:
         PutLe(fields, f.size & 0xFFFFFFFFu, 4);
         fields.push_back(HostUnix);
         PutLe(fields, p.crc, 4);
-        PutLe(fields, DosTime(f.mtime), 4);
+        PutLe(fields, rar4::DosTime(f.mtime, rar4::kDosTimeEarliest), 4);
         // Unpack version 2.9 for AES, 2.0 for plain stored data.
         fields.push_back(p.encryption != nullptr ? rar4::kVersion29 : rar4::kVersion20);
         fields.push_back(rar4::kMethodStored);

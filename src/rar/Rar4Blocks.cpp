@@ -8,7 +8,6 @@
 #include "rar/VolumeReaderInternal.h"
 
 #include <algorithm>
-#include <cstring>
 #include <ctime>
 
 namespace rar {
@@ -144,20 +143,10 @@ Status VolumeReader::LoadRar4Header(std::vector<std::uint8_t>& h, std::uint64_t&
     if (size < kBaseHeaderSize || first[kTypeOffset] < kMarkerBlock ||
         first[kTypeOffset] > kEndBlock)
         return Fail(Status::BadPassword, "the password is incorrect");
-    const std::size_t padded = static_cast<std::size_t>(RoundUp16(size));
-    h.resize(padded);
-    std::memcpy(h.data(), first, kAesBlockSize);
-    if (padded > kAesBlockSize) {
-        const std::size_t rest = padded - kAesBlockSize;
-        if (!Fetch(pos + sizeof head, h.data() + kAesBlockSize, rest))
-            return Need(pos + kSaltSize + padded);
-        if (!aes.Process(h.data() + kAesBlockSize, h.data() + kAesBlockSize, rest))
-            return Fail(Status::Damaged, "decryption failed");
-    }
-    h.resize(size);
+    if (Status s = LoadSealedRest(aes, first, pos + kSaltSize, size, h, next); s != Status::Ok)
+        return s;
     if (!HeaderCrcMatches(h, kCrcSize))
         return Fail(Status::BadPassword, "the password is incorrect or the header is damaged");
-    next = pos + kSaltSize + padded;
     return Status::Ok;
 }
 

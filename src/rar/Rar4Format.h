@@ -12,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 namespace rar::rar4 {
 
@@ -84,6 +85,21 @@ constexpr std::uint8_t kVersion20 = 20;
 constexpr std::uint8_t kVersion29 = 29;
 
 // Host systems are the HostOs codes of RarTypes.h.
+
+// File times are DOS date and time: local time in 2-second steps, 1980 to 2107. `t` in that
+// form, or `outOfRange` when it lies outside.
+inline std::uint32_t DosTime(std::time_t t, std::uint32_t outOfRange) {
+    std::tm tm{};
+    if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80 || tm.tm_year > 207)
+        return outOfRange;
+    auto u = [](int v) {
+        return static_cast<std::uint32_t>(v);
+    };
+    return u(tm.tm_year - 80) << 25 | u(tm.tm_mon + 1) << 21 | u(tm.tm_mday) << 16 |
+           u(tm.tm_hour) << 11 | u(tm.tm_min) << 5 | u(tm.tm_sec / 2);
+}
+// 1980-01-01 00:00, the earliest DOS time.
+constexpr std::uint32_t kDosTimeEarliest = (1 << 21) | (1 << 16);
 
 // Encryption: the salt of a file or of an encrypted header.
 constexpr std::size_t kSaltSize = 8;

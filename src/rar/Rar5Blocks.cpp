@@ -8,8 +8,8 @@
 #include "rar/VolumeReader.h"
 #include "rar/VolumeReaderInternal.h"
 
-#include <cstring>
 #include <ctime>
+#include <string>
 #include <tuple>
 
 namespace rar {
@@ -28,18 +28,6 @@ constexpr std::uint64_t kFileTimeEpoch = 116444736000000000ull;
 constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
 // The unpack versions reported for the two algorithm versions (RarTypes.h).
 constexpr std::uint32_t kUnpackVersion50 = 50, kUnpackVersion70 = 70;
-
-std::uint32_t UnixToDosTime(std::int64_t seconds) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80 || tm.tm_year > 207)
-        return 0;
-    auto u = [](int v) {
-        return static_cast<std::uint32_t>(v);
-    };
-    return u(tm.tm_year - 80) << 25 | u(tm.tm_mon + 1) << 21 | u(tm.tm_mday) << 16 |
-           u(tm.tm_hour) << 11 | u(tm.tm_min) << 5 | u(tm.tm_sec / 2);
-}
 
 // The dictionary bits of the RAR 4 file flags for Entry::flags: the smallest RAR 4 size that
 // holds the window, 4 MiB (6) at most; all set for a directory.
@@ -178,23 +166,11 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
     Preamble p;
     if (ReadHeaderSize(first, sizeof first, p) != SizeField::Ok)
         return Fail(wrong, "header size out of range");
-    const std::size_t total = p.headerSize;
-    const std::size_t padded = static_cast<std::size_t>(RoundUp16(total));
-    if (source_.Size() < pos + kIvSize + padded)
-        return Need(pos + kIvSize + padded);
-    h.resize(padded);
-    std::memcpy(h.data(), first, kAesBlockSize);
-    if (padded > kAesBlockSize) {
-        const std::size_t rest = padded - kAesBlockSize;
-        if (!Fetch(pos + sizeof head, h.data() + kAesBlockSize, rest))
-            return Need(pos + kIvSize + padded);
-        if (!aes.Process(h.data() + kAesBlockSize, h.data() + kAesBlockSize, rest))
-            return Fail(Status::Damaged, "decryption failed");
-    }
-    h.resize(total);
+    if (Status s = LoadSealedRest(aes, first, pos + kIvSize, p.headerSize, h, next);
+        s != Status::Ok)
+        return s;
     if (!HeaderCrcMatches(h, kCrcSize))
         return Fail(wrong, "header CRC mismatch");
-    next = pos + kIvSize + padded;
     return Status::Ok;
 }
 
@@ -363,7 +339,7 @@ Status VolumeReader::ParseRar5File(const std::vector<std::uint8_t>& h, std::size
     }
     e.mtimeNs = mtime;
     if (mtime)
-        e.dosTime = UnixToDosTime(*mtime / kNanosecondsPerSecond);
+        e.dosTime = rar4::DosTime(static_cast<std::time_t>(*mtime / kNanosecondsPerSecond), 0);
     return Status::Ok;
 }
 

@@ -102,6 +102,30 @@ bool VolumeReader::Fetch(std::uint64_t offset, void* buffer, std::size_t length)
     return source_.ReadAt(offset, buffer, length) == length;
 }
 
+// The header of either generation when headers are encrypted: its AES blocks start at
+// `blocksAt`, the first of them already decrypted by `aes` into `first`. Reads and decrypts the
+// others of the `size` bytes padded to whole blocks, and cuts the header to `size`.
+Status VolumeReader::LoadSealedRest(AesCbc& aes, const std::uint8_t* first, std::uint64_t blocksAt,
+                                    std::size_t size, std::vector<std::uint8_t>& h,
+                                    std::uint64_t& next) {
+    const std::size_t padded = static_cast<std::size_t>(RoundUp16(size));
+    // Nothing is allocated for bytes the source does not hold.
+    if (source_.Size() < blocksAt + padded)
+        return Need(blocksAt + padded);
+    h.resize(padded);
+    std::memcpy(h.data(), first, kAesBlockSize);
+    if (padded > kAesBlockSize) {
+        const std::size_t rest = padded - kAesBlockSize;
+        if (!Fetch(blocksAt + kAesBlockSize, h.data() + kAesBlockSize, rest))
+            return Need(blocksAt + padded);
+        if (!aes.Process(h.data() + kAesBlockSize, h.data() + kAesBlockSize, rest))
+            return Fail(Status::Damaged, "decryption failed");
+    }
+    h.resize(size);
+    next = blocksAt + padded;
+    return Status::Ok;
+}
+
 Status VolumeReader::FindMarker() {
     std::uint64_t size = source_.Size();
     std::vector<std::uint8_t> buf;
