@@ -227,11 +227,11 @@ private:
             std::array<std::uint8_t, rar5::kIvSize> iv{};
             Random(iv.data(), iv.size());
             out.insert(out.end(), iv.begin(), iv.end());
-            if (!aes.Init(keys5_.key.data(), 32, iv.data(), true))
+            if (!aes.Init(keys5_.key.data(), kRar5KeySize, iv.data(), true))
                 throw PackError("AES is not available");
         } else {
             out.insert(out.end(), headerSalt4_.begin(), headerSalt4_.end());
-            if (!aes.Init(headerKey4_.key.data(), 16, headerKey4_.iv.data(), true))
+            if (!aes.Init(headerKey4_.key.data(), kRar4KeySize, headerKey4_.iv.data(), true))
                 throw PackError("AES is not available");
         }
         std::size_t at = out.size();

@@ -12,11 +12,7 @@
 
 namespace rar {
 
-using detail::CleanName;
-using detail::Cursor;
-using detail::HeaderCrcMatches;
-using detail::kUnixFileType;
-using detail::kUnixSymlink;
+using namespace detail;
 using namespace rar4;
 
 namespace {
@@ -134,7 +130,7 @@ Status VolumeReader::LoadRar4Header(std::vector<std::uint8_t>& h, std::uint64_t&
     const Rar4Key& key = keys_->Rar4(password_, head);
     AesCbc aes;
     std::uint8_t first[kAesBlockSize];
-    if (!aes.Init(key.key.data(), 16, key.iv.data(), false) ||
+    if (!aes.Init(key.key.data(), kRar4KeySize, key.iv.data(), false) ||
         !aes.Process(head + kSaltSize, first, kAesBlockSize))
         return Fail(Status::Damaged, "decryption failed");
     std::size_t size = Le16(first + kSizeOffset);

@@ -14,11 +14,7 @@
 
 namespace rar {
 
-using detail::CleanName;
-using detail::Cursor;
-using detail::HeaderCrcMatches;
-using detail::kUnixFileType;
-using detail::kUnixSymlink;
+using namespace detail;
 using namespace rar5;
 
 namespace {
@@ -44,9 +40,8 @@ std::uint32_t DictBitsFlags(const Entry& e) {
 // The preamble every header starts with (Rar5Format.h). The CRC before it is checked by
 // HeaderCrcMatches.
 struct Preamble {
-    std::uint64_t size = 0;     // of the header after the size field
     std::size_t sizeEnd = 0;    // where the size field ends
-    std::size_t headerSize = 0; // of the whole header: CRC, size field and `size` bytes
+    std::size_t headerSize = 0; // of the whole header: CRC, size field and the size it gives
     std::uint64_t type = 0;
     std::uint64_t flags = 0;
     std::uint64_t extraSize = 0; // the extra area, which ends the header
@@ -60,13 +55,13 @@ enum class SizeField { Cut, OutOfRange, Ok };
 // them, OutOfRange for an empty header or one larger than kMaxHeaderSize.
 SizeField ReadHeaderSize(const std::uint8_t* header, std::size_t length, Preamble& p) {
     Cursor c(header, kCrcSize, length);
-    p.size = c.VInt();
+    const std::uint64_t size = c.VInt();
     if (!c.ok)
         return SizeField::Cut;
-    if (p.size == 0 || p.size > kMaxHeaderSize)
+    if (size == 0 || size > kMaxHeaderSize)
         return SizeField::OutOfRange;
     p.sizeEnd = c.Pos();
-    p.headerSize = p.sizeEnd + static_cast<std::size_t>(p.size);
+    p.headerSize = p.sizeEnd + static_cast<std::size_t>(size);
     return SizeField::Ok;
 }
 
@@ -158,7 +153,7 @@ Status VolumeReader::LoadRar5Header(std::vector<std::uint8_t>& h, std::uint64_t&
         return Need(pos + sizeof head);
     AesCbc aes;
     std::uint8_t first[kAesBlockSize];
-    if (!aes.Init(keys_->rar5.key.data(), 32, head, false) ||
+    if (!aes.Init(keys_->rar5.key.data(), kRar5KeySize, head, false) ||
         !aes.Process(head + kIvSize, first, kAesBlockSize))
         return Fail(Status::Damaged, "decryption failed");
     const Status wrong =

@@ -27,8 +27,12 @@
 
 namespace rar {
 
+// Key sizes: AES-128 for RAR 4, AES-256 for RAR 5.0.
+constexpr int kRar4KeySize = 16;
+constexpr int kRar5KeySize = 32;
+
 struct Rar4Key {
-    std::array<std::uint8_t, 16> key{};
+    std::array<std::uint8_t, kRar4KeySize> key{};
     std::array<std::uint8_t, 16> iv{};
 };
 // `password` in UTF-8 (converted to UTF-16LE here, as the archiver hashes it); salt 8 bytes,
@@ -40,7 +44,7 @@ Rar4Key DeriveRar4Key(const std::string& password, const std::uint8_t* salt,
                       std::size_t saltSize = 8);
 
 struct Rar5Keys {
-    std::array<std::uint8_t, 32> key{};
+    std::array<std::uint8_t, kRar5KeySize> key{};
     std::array<std::uint8_t, 32> hashKey{};      // key of the keyed checksums
     std::array<std::uint8_t, 8> passwordCheck{}; // compare with EncryptionParams::passwordCheck
 };

@@ -26,7 +26,7 @@ constexpr std::size_t kSearchChunk = 64 * 1024;
 
 } // namespace
 
-using detail::CleanName;
+using namespace detail;
 
 const char* StatusText(Status status) {
     switch (status) {

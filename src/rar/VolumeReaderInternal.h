@@ -1,9 +1,11 @@
 #pragma once
 
 // What the readers of the two archive generations (Rar4Blocks.cpp, Rar5Blocks.cpp) share with
-// VolumeReader.cpp: bounded reads over a loaded header, name clean-up and the key cache.
+// VolumeReader.cpp: bounded reads over a loaded header, the header CRC check, name clean-up
+// and the key cache.
 // Internal to src/rar.
 
+#include "rar/Rar4Format.h"
 #include "rar/Rar5Format.h"
 #include "rar/RarCrypto.h"
 #include "rar/RarHash.h"
@@ -123,7 +125,7 @@ constexpr std::size_t kKeyCacheSize = 4;
 
 struct VolumeReader::KeyCache {
     struct Item {
-        std::array<std::uint8_t, 16> salt;
+        std::array<std::uint8_t, rar4::kSaltSize> salt;
         Rar4Key key;
     };
     std::vector<Item> items;
@@ -131,12 +133,12 @@ struct VolumeReader::KeyCache {
     Rar5Keys rar5;
     const Rar4Key& Rar4(const std::string& password, const std::uint8_t* salt) {
         for (const Item& i : items)
-            if (std::memcmp(i.salt.data(), salt, 8) == 0)
+            if (std::memcmp(i.salt.data(), salt, i.salt.size()) == 0)
                 return i.key;
         if (items.size() >= detail::kKeyCacheSize)
             items.erase(items.begin());
         Item item{};
-        std::memcpy(item.salt.data(), salt, 8);
+        std::memcpy(item.salt.data(), salt, item.salt.size());
         item.key = DeriveRar4Key(password, salt);
         items.push_back(item);
         return items.back().key;
