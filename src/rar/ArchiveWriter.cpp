@@ -1,5 +1,7 @@
 #include "rar/ArchiveWriter.h"
 
+#include "rar/Rar4Format.h"
+#include "rar/Rar5Format.h"
 #include "rar/RarCrypto.h"
 #include "rar/RarHash.h"
 #include "rar/VolumeNaming.h"
@@ -21,13 +23,7 @@ namespace {
 
 // Data is copied in pieces of this size (a multiple of the AES block).
 constexpr std::size_t kCopyChunk = 1024 * 1024;
-constexpr std::size_t kAesBlock = 16;
-constexpr std::size_t kRar5IvSize = 16;
-constexpr std::size_t kRar4SaltSize = 8;
-// The RAR 4 unpack version written: 2.9 (AES) or 2.0 (plain stored data).
-constexpr std::uint8_t kRar4VersionAes = 29, kRar4VersionPlain = 20;
-constexpr std::uint8_t kHostUnix4 = 3;
-constexpr std::uint64_t kHostUnix5 = 1;
+static_assert(kCopyChunk % kAesBlockSize == 0);
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -46,19 +42,30 @@ void PutVInt(Bytes& b, std::uint64_t v) {
     } while (v != 0);
 }
 
-std::uint64_t RoundUp16(std::uint64_t n) {
-    return (n + 15) & ~std::uint64_t{15};
+// Fills in the CRC of a header in its first `crcSize` bytes.
+void StampHeaderCrc(Bytes& h, std::size_t crcSize) {
+    const std::uint32_t crc = HeaderCrc(h.data(), h.size(), crcSize);
+    for (std::size_t i = 0; i < crcSize; ++i)
+        h[i] = static_cast<std::uint8_t>(crc >> (8 * i));
 }
 
-std::uint32_t DosTime(std::time_t t) {
-    std::tm tm{};
-    if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80 || tm.tm_year > 207)
-        return (1 << 21) | (1 << 16); // 1980-01-01
-    auto u = [](int v) {
-        return static_cast<std::uint32_t>(v);
-    };
-    return u(tm.tm_year - 80) << 25 | u(tm.tm_mon + 1) << 21 | u(tm.tm_mday) << 16 |
-           u(tm.tm_hour) << 11 | u(tm.tm_min) << 5 | u(tm.tm_sec / 2);
+// The encryption fields (Rar5Format.h) of the encryption header or, with `fileRecord`, of a
+// file's encryption record, which also carries the IV and the keyed-checksum flag.
+void PutRar5Encryption(Bytes& b, const EncryptionParams& p, bool fileRecord) {
+    std::uint64_t flags = p.hasPasswordCheck ? rar5::kCryptPasswordCheck : 0;
+    if (fileRecord && p.tweakedChecksums)
+        flags |= rar5::kCryptTweakedChecksums;
+    PutVInt(b, rar5::kCryptAes256);
+    PutVInt(b, flags);
+    b.push_back(p.kdfCount);
+    b.insert(b.end(), p.salt.begin(), p.salt.begin() + rar5::kSaltSize);
+    if (fileRecord)
+        b.insert(b.end(), p.iv.begin(), p.iv.begin() + rar5::kIvSize);
+    if (p.hasPasswordCheck) {
+        b.insert(b.end(), p.passwordCheck.begin(), p.passwordCheck.end());
+        auto sum = Rar5PasswordCheckSum(p.passwordCheck);
+        b.insert(b.end(), sum.begin(), sum.end());
+    }
 }
 
 struct FileInfo {
@@ -152,28 +159,28 @@ private:
                 opt_.kdfCount = kMaxRar5KdfCount;
             crypt5_.format = Format::Rar5;
             crypt5_.kdfCount = opt_.kdfCount;
-            crypt5_.saltSize = 16;
-            Random(crypt5_.salt.data(), 16);
+            crypt5_.saltSize = rar5::kSaltSize;
+            Random(crypt5_.salt.data(), rar5::kSaltSize);
             keys5_ = DeriveRar5Keys(opt_.password, crypt5_.salt.data(), opt_.kdfCount);
             crypt5_.hasPasswordCheck = true;
             crypt5_.passwordCheck = keys5_.passwordCheck;
             crypt5_.tweakedChecksums = true;
             for (std::size_t i = 0; i < files_.size(); ++i) {
                 EncryptionParams p = crypt5_;
-                Random(p.iv.data(), 16);
+                Random(p.iv.data(), rar5::kIvSize);
                 p.hasIv = true;
                 fileCrypt_.push_back(p);
             }
         } else {
-            headerSalt4_.resize(kRar4SaltSize);
-            Random(headerSalt4_.data(), kRar4SaltSize);
+            headerSalt4_.resize(rar4::kSaltSize);
+            Random(headerSalt4_.data(), rar4::kSaltSize);
             if (opt_.encryptHeaders)
                 headerKey4_ = DeriveRar4Key(opt_.password, headerSalt4_.data());
             for (std::size_t i = 0; i < files_.size(); ++i) {
                 EncryptionParams p;
                 p.format = Format::Rar4;
-                p.saltSize = kRar4SaltSize;
-                Random(p.salt.data(), kRar4SaltSize);
+                p.saltSize = rar4::kSaltSize;
+                Random(p.salt.data(), rar4::kSaltSize);
                 fileCrypt_.push_back(p);
             }
         }
@@ -190,25 +197,21 @@ private:
         Bytes h;
         Bytes size;
         PutVInt(size, body.size());
-        PutLe(h, 0, 4);
+        PutLe(h, 0, rar5::kCrcSize);
         h.insert(h.end(), size.begin(), size.end());
         h.insert(h.end(), body.begin(), body.end());
-        std::uint32_t crc = Crc32(0, h.data() + 4, h.size() - 4);
-        for (int i = 0; i < 4; ++i)
-            h[i] = static_cast<std::uint8_t>(crc >> (8 * i));
+        StampHeaderCrc(h, rar5::kCrcSize);
         return h;
     }
 
     Bytes Rar4Header(std::uint8_t type, std::uint16_t flags, const Bytes& fields) const {
         Bytes h;
-        PutLe(h, 0, 2);
+        PutLe(h, 0, rar4::kCrcSize);
         h.push_back(type);
         PutLe(h, flags, 2);
-        PutLe(h, 7 + fields.size(), 2);
+        PutLe(h, rar4::kBaseHeaderSize + fields.size(), 2);
         h.insert(h.end(), fields.begin(), fields.end());
-        std::uint32_t crc = Crc32(0, h.data() + 2, h.size() - 2);
-        h[0] = static_cast<std::uint8_t>(crc);
-        h[1] = static_cast<std::uint8_t>(crc >> 8);
+        StampHeaderCrc(h, rar4::kCrcSize);
         return h;
     }
 
@@ -221,14 +224,14 @@ private:
         padded.resize(RoundUp16(padded.size()), 0);
         AesCbc aes;
         if (rar5()) {
-            std::array<std::uint8_t, kRar5IvSize> iv{};
+            std::array<std::uint8_t, rar5::kIvSize> iv{};
             Random(iv.data(), iv.size());
             out.insert(out.end(), iv.begin(), iv.end());
-            if (!aes.Init(keys5_.key.data(), 32, iv.data(), true))
+            if (!aes.Init(keys5_.key.data(), kRar5KeySize, iv.data(), true))
                 throw PackError("AES is not available");
         } else {
             out.insert(out.end(), headerSalt4_.begin(), headerSalt4_.end());
-            if (!aes.Init(headerKey4_.key.data(), 16, headerKey4_.iv.data(), true))
+            if (!aes.Init(headerKey4_.key.data(), kRar4KeySize, headerKey4_.iv.data(), true))
                 throw PackError("AES is not available");
         }
         std::size_t at = out.size();
@@ -240,38 +243,32 @@ private:
     std::uint64_t SealedSize(std::size_t headerSize) const {
         if (!opt_.encryptHeaders)
             return headerSize;
-        return (rar5() ? kRar5IvSize : kRar4SaltSize) + RoundUp16(headerSize);
+        return (rar5() ? rar5::kIvSize : rar4::kSaltSize) + RoundUp16(headerSize);
     }
 
     Bytes Marker() const {
         if (rar5())
-            return {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
-        return {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+            return {rar5::kMarker.begin(), rar5::kMarker.end()};
+        return {rar4::kMarker.begin(), rar4::kMarker.end()};
     }
 
     Bytes CryptHeader() const {
         // RAR 5.0 only: the plain block that announces encrypted headers.
         Bytes body;
-        PutVInt(body, 4);
-        PutVInt(body, 0);
-        PutVInt(body, 0); // version: AES-256
-        PutVInt(body, 1); // password check present
-        body.push_back(crypt5_.kdfCount);
-        body.insert(body.end(), crypt5_.salt.begin(), crypt5_.salt.end());
-        body.insert(body.end(), crypt5_.passwordCheck.begin(), crypt5_.passwordCheck.end());
-        auto sum = Rar5PasswordCheckSum(crypt5_.passwordCheck);
-        body.insert(body.end(), sum.begin(), sum.end());
+        PutVInt(body, rar5::kCryptHeader);
+        PutVInt(body, 0); // header flags
+        PutRar5Encryption(body, crypt5_, false);
         return Rar5Header(body);
     }
 
     Bytes MainHeader(std::size_t volume) const {
         if (rar5()) {
             Bytes body;
-            PutVInt(body, 1);
-            PutVInt(body, 0);
+            PutVInt(body, rar5::kMainHeader);
+            PutVInt(body, 0); // header flags
             std::uint64_t flags = 0;
             if (multi_)
-                flags |= 0x0001 | (volume > 0 ? 0x0002 : 0);
+                flags |= rar5::kArchiveVolume | (volume > 0 ? rar5::kArchiveVolumeNumber : 0);
             PutVInt(body, flags);
             if (multi_ && volume > 0)
                 PutVInt(body, volume);
@@ -279,22 +276,23 @@ private:
         }
         std::uint16_t flags = 0;
         if (multi_)
-            flags |= 0x0001 | 0x0010 | (volume == 0 ? 0x0100 : 0);
+            flags |= rar4::kMainVolume | rar4::kMainNewNaming |
+                     (volume == 0 ? rar4::kMainFirstVolume : 0);
         if (opt_.encryptHeaders)
-            flags |= 0x0080;
-        Bytes fields(6, 0);
-        return Rar4Header(0x73, flags, fields); // the main header itself stays plain
+            flags |= rar4::kMainEncryptedHeaders;
+        Bytes fields(rar4::kMainHeaderSize - rar4::kBaseHeaderSize, 0);
+        return Rar4Header(rar4::kMainBlock, flags, fields); // the main header itself stays plain
     }
 
     Bytes EndHeader(bool last) const {
         if (rar5()) {
             Bytes body;
-            PutVInt(body, 5);
-            PutVInt(body, 0);
-            PutVInt(body, last ? 0 : 1);
+            PutVInt(body, rar5::kEndHeader);
+            PutVInt(body, 0); // header flags
+            PutVInt(body, last ? 0 : rar5::kEndNextVolume);
             return Seal(Rar5Header(body));
         }
-        return Seal(Rar4Header(0x7B, last ? 0 : 0x0001, {}));
+        return Seal(Rar4Header(rar4::kEndBlock, last ? 0 : rar4::kEndNextVolume, {}));
     }
 
     Bytes FileHeader(const FileInfo& f, const PieceHeader& p) const {
@@ -303,44 +301,37 @@ private:
             Bytes extra;
             if (p.encryption != nullptr) {
                 Bytes rec;
-                PutVInt(rec, 0x01);
-                PutVInt(rec, 0);         // AES-256
-                PutVInt(rec, 0x1 | 0x2); // password check, keyed checksums
-                rec.push_back(p.encryption->kdfCount);
-                rec.insert(rec.end(), p.encryption->salt.begin(), p.encryption->salt.end());
-                rec.insert(rec.end(), p.encryption->iv.begin(), p.encryption->iv.end());
-                rec.insert(rec.end(), p.encryption->passwordCheck.begin(),
-                           p.encryption->passwordCheck.end());
-                auto sum = Rar5PasswordCheckSum(p.encryption->passwordCheck);
-                rec.insert(rec.end(), sum.begin(), sum.end());
+                PutVInt(rec, rar5::kRecordCrypt);
+                PutRar5Encryption(rec, *p.encryption, true);
                 PutVInt(extra, rec.size());
                 extra.insert(extra.end(), rec.begin(), rec.end());
             }
             if (opt_.blake2) {
                 Bytes rec;
-                PutVInt(rec, 0x02);
-                PutVInt(rec, 0);
+                PutVInt(rec, rar5::kRecordHash);
+                PutVInt(rec, rar5::kHashBlake2sp);
                 rec.insert(rec.end(), p.blake2.begin(), p.blake2.end());
                 PutVInt(extra, rec.size());
                 extra.insert(extra.end(), rec.begin(), rec.end());
             }
             Bytes body;
-            PutVInt(body, 2);
-            std::uint64_t hflags = 0x0002 | (extra.empty() ? 0 : 0x0001) |
-                                   (p.splitBefore ? 0x0008 : 0) | (p.splitAfter ? 0x0010 : 0);
+            PutVInt(body, rar5::kFileHeader);
+            std::uint64_t hflags = rar5::kHeaderData | (extra.empty() ? 0 : rar5::kHeaderExtra) |
+                                   (p.splitBefore ? rar5::kHeaderSplitBefore : 0) |
+                                   (p.splitAfter ? rar5::kHeaderSplitAfter : 0);
             PutVInt(body, hflags);
             if (!extra.empty())
                 PutVInt(body, extra.size());
             PutVInt(body, p.dataSize);
-            std::uint64_t fflags = 0x0002 | (opt_.blake2 ? 0 : 0x0004);
+            std::uint64_t fflags = rar5::kFileUnixTime | (opt_.blake2 ? 0 : rar5::kFileCrc32);
             PutVInt(body, fflags);
             PutVInt(body, f.size);
-            PutVInt(body, f.mode | 0100000);
+            PutVInt(body, f.mode | S_IFREG);
             PutLe(body, static_cast<std::uint64_t>(f.mtime) & 0xFFFFFFFFu, 4);
             if (!opt_.blake2)
                 PutLe(body, p.crc, 4);
-            PutVInt(body, 0); // compression info: version 0, stored, smallest window
-            PutVInt(body, kHostUnix5);
+            PutVInt(body, rar5::kCompStored);
+            PutVInt(body, rar5::kHostUnix);
             PutVInt(body, f.input.name.size());
             body.insert(body.end(), f.input.name.begin(), f.input.name.end());
             body.insert(body.end(), extra.begin(), extra.end());
@@ -350,21 +341,23 @@ private:
         const bool large = f.size > 0xFFFFFFFFu || f.streamSize > 0xFFFFFFFFu;
         bool ascii = std::all_of(f.input.name.begin(), f.input.name.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        std::uint16_t flags = 0x8000 | (p.splitBefore ? 0x01 : 0) | (p.splitAfter ? 0x02 : 0) |
-                              (large ? 0x0100 : 0) | (ascii ? 0 : 0x0200);
+        std::uint16_t flags = rar4::kLongBlock | (p.splitBefore ? rar4::kFileSplitBefore : 0) |
+                              (p.splitAfter ? rar4::kFileSplitAfter : 0) |
+                              (large ? rar4::kFileLarge : 0) | (ascii ? 0 : rar4::kFileUnicode);
         if (p.encryption != nullptr)
-            flags |= 0x04 | 0x0400;
+            flags |= rar4::kFileEncrypted | rar4::kFileSalt;
         Bytes fields;
         PutLe(fields, p.dataSize & 0xFFFFFFFFu, 4);
         PutLe(fields, f.size & 0xFFFFFFFFu, 4);
-        fields.push_back(kHostUnix4);
+        fields.push_back(HostUnix);
         PutLe(fields, p.crc, 4);
-        PutLe(fields, DosTime(f.mtime), 4);
-        fields.push_back(p.encryption != nullptr ? kRar4VersionAes : kRar4VersionPlain);
-        fields.push_back(0x30);
+        PutLe(fields, rar4::DosTime(f.mtime, rar4::kDosTimeEarliest), 4);
+        // Unpack version 2.9 for AES, 2.0 for plain stored data.
+        fields.push_back(p.encryption != nullptr ? rar4::kVersion29 : rar4::kVersion20);
+        fields.push_back(rar4::kMethodStored);
         std::string name = f.input.name;
         PutLe(fields, name.size(), 2);
-        PutLe(fields, f.mode | 0100000, 4);
+        PutLe(fields, f.mode | S_IFREG, 4);
         if (large) {
             PutLe(fields, p.dataSize >> 32, 4);
             PutLe(fields, f.size >> 32, 4);
@@ -373,8 +366,8 @@ private:
         fields.insert(fields.end(), name.begin(), name.end());
         if (p.encryption != nullptr)
             fields.insert(fields.end(), p.encryption->salt.begin(),
-                          p.encryption->salt.begin() + kRar4SaltSize);
-        return Seal(Rar4Header(0x74, flags, fields));
+                          p.encryption->salt.begin() + rar4::kSaltSize);
+        return Seal(Rar4Header(rar4::kFileBlock, flags, fields));
     }
 
     std::uint64_t FileHeaderSize(std::size_t file, std::uint64_t dataSize, bool before,

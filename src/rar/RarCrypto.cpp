@@ -135,14 +135,14 @@ DataKeys DeriveKeys(const std::string& password, const EncryptionParams& params)
     DataKeys keys;
     if (params.format == Format::Rar4) {
         Rar4Key k = DeriveRar4Key(password, params.salt.data(), params.saltSize);
-        std::memcpy(keys.key.data(), k.key.data(), 16);
-        keys.keySize = 16;
+        std::memcpy(keys.key.data(), k.key.data(), kRar4KeySize);
+        keys.keySize = kRar4KeySize;
         keys.iv = k.iv;
         return keys;
     }
     Rar5Keys k = DeriveRar5Keys(password, params.salt.data(), params.kdfCount);
     keys.key = k.key;
-    keys.keySize = 32;
+    keys.keySize = kRar5KeySize;
     keys.iv = params.iv;
     keys.hashKey = k.hashKey;
     keys.passwordOk = !params.hasPasswordCheck || k.passwordCheck == params.passwordCheck;

@@ -27,8 +27,12 @@
 
 namespace rar {
 
+// Key sizes: AES-128 for RAR 4, AES-256 for RAR 5.0.
+constexpr int kRar4KeySize = 16;
+constexpr int kRar5KeySize = 32;
+
 struct Rar4Key {
-    std::array<std::uint8_t, 16> key{};
+    std::array<std::uint8_t, kRar4KeySize> key{};
     std::array<std::uint8_t, 16> iv{};
 };
 // `password` in UTF-8 (converted to UTF-16LE here, as the archiver hashes it); salt 8 bytes,
@@ -40,7 +44,7 @@ Rar4Key DeriveRar4Key(const std::string& password, const std::uint8_t* salt,
                       std::size_t saltSize = 8);
 
 struct Rar5Keys {
-    std::array<std::uint8_t, 32> key{};
+    std::array<std::uint8_t, kRar5KeySize> key{};
     std::array<std::uint8_t, 32> hashKey{};      // key of the keyed checksums
     std::array<std::uint8_t, 8> passwordCheck{}; // compare with EncryptionParams::passwordCheck
 };
@@ -71,6 +75,13 @@ std::array<std::uint8_t, 32> Rar5MacBlake2(const std::array<std::uint8_t, 32>& h
 
 // The 4-byte checksum stored after a RAR 5.0 password check value: SHA-256 of it, first 4.
 std::array<std::uint8_t, 4> Rar5PasswordCheckSum(const std::array<std::uint8_t, 8>& check);
+
+// AES works on blocks of this size: encrypted headers and data are padded to whole blocks.
+constexpr std::size_t kAesBlockSize = 16;
+// `n` bytes padded to whole AES blocks.
+constexpr std::uint64_t RoundUp16(std::uint64_t n) {
+    return (n + kAesBlockSize - 1) & ~std::uint64_t{kAesBlockSize - 1};
+}
 
 // AES-CBC without padding over a stream of 16-byte blocks.
 class AesCbc {

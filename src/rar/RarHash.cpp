@@ -23,6 +23,11 @@ std::uint32_t Crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t
     return static_cast<std::uint32_t>(::crc32_combine(crcA, crcB, static_cast<z_off_t>(sizeB)));
 }
 
+std::uint32_t HeaderCrc(const std::uint8_t* header, std::size_t size, std::size_t crcSize) {
+    const std::uint32_t crc = Crc32(0, header + crcSize, size - crcSize);
+    return crcSize >= sizeof crc ? crc : crc & ((std::uint32_t{1} << (8 * crcSize)) - 1);
+}
+
 struct Blake2sp::State {
     blake2sp_state s;
 };

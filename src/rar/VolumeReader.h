@@ -62,6 +62,8 @@ constexpr std::size_t kMaxNameSize = 8192;
 // An archive comment is read up to this size; a longer one is cut there.
 constexpr std::size_t kMaxCommentSize = 65536;
 
+class AesCbc;
+
 class VolumeReader {
 public:
     explicit VolumeReader(ByteSource& source);
@@ -103,6 +105,8 @@ private:
     Status ReadRar5Block(Entry& entry);
     Status LoadRar4Header(std::vector<std::uint8_t>& header, std::uint64_t& next);
     Status LoadRar5Header(std::vector<std::uint8_t>& header, std::uint64_t& next);
+    Status LoadSealedRest(AesCbc& aes, const std::uint8_t* first, std::uint64_t blocksAt,
+                          std::size_t size, std::vector<std::uint8_t>& header, std::uint64_t& next);
     Status ParseRar4File(const std::vector<std::uint8_t>& h, Entry& e);
     Status ParseRar5File(const std::vector<std::uint8_t>& h, std::size_t pos, std::size_t extraSize,
                          Entry& e);
