@@ -3,7 +3,6 @@
 #include "core/Errors.h"
 #include "core/Utils.h"
 #include "gui/PasteLinks.h"
-#include "gui/TGuiInteraction.h"
 #include "gui/TfrmStatus.h"
 #include "platform/OptionDefaults.h"
 #include "support/ScriptedInteraction.h"
@@ -12,7 +11,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -85,6 +83,20 @@ protected:
     }
 };
 
+// Shows the real status window, as the program's answers do, and keeps everything else silent
+// (the catalogue is not running here, so the first page fails).
+class TStatusWindowInteraction final : public IUserInteraction {
+public:
+    TStatusWindowInteraction() { SetUserInteraction(this); }
+    ~TStatusWindowInteraction() override { SetUserInteraction(nullptr); }
+    void ShowMessage(const QString&) override {}
+    void ShowError(const QString&) override {}
+    bool AskYesNo(const QString&) override { return false; }
+    bool AskText(const QString&, const QString&, QString&) override { return false; }
+    void ShowStatus(const QString& text) override { ::ShowStatus(text); }
+    void HideStatus() override { ::HideStatus(); }
+};
+
 TEST_F(MainFormStartUp, ShowsTheStatusWindowWhileLoadingAndCreatesTheConfiguredFolders) {
     testenv::ClearSettingsStore();
     const QString root = testenv::MakeTempDir(QStringLiteral("configured"));
@@ -95,9 +107,7 @@ TEST_F(MainFormStartUp, ShowsTheStatusWindowWhileLoadingAndCreatesTheConfiguredF
     writer.SaveAll();
 
     // The window shows the status window through the questions-and-notices interface.
-    TGuiInteraction gui;
-    SetUserInteraction(&gui);
-    const auto restore = qScopeGuard([] { SetUserInteraction(nullptr); });
+    TStatusWindowInteraction interaction;
     QString statusDuringStartUp;
     QTimer::singleShot(0, [&] {
         if (TfrmStatus* window = ShownStatusWindow())
