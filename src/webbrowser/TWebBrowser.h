@@ -20,8 +20,7 @@ public:
     // One page back or forward in the history; raises an error when there is none.
     void GoBack();
     void GoForward();
-    // The address of the page shown (of the page being loaded, once its load has started),
-    // fully encoded; empty before the first Navigate.
+    // The address of the page shown, fully encoded; empty before the first Navigate.
     QString LocationURL() const;
 
     // The view itself, for tests that click into the page (the clicks go to its focusProxy()).
