@@ -13,6 +13,16 @@ TLinkLabel::TLinkLabel(QWidget* parent) : QLabel(parent) {
     setCursor(Qt::PointingHandCursor);
 }
 
+void TLinkLabel::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    // A font set later keeps the underline.
+    if (event->type() == QEvent::FontChange && !font().underline()) {
+        QFont underlined = font();
+        underlined.setUnderline(true);
+        setFont(underlined);
+    }
+}
+
 void TLinkLabel::mousePressEvent(QMouseEvent* event) {
     pressed_ = event->button() == Qt::LeftButton;
     QLabel::mousePressEvent(event);

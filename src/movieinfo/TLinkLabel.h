@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <functional>
 
-// A label that reads as a link: blue, underlined, a hand cursor; a click with the left button
-// (pressed and released over it) raises OnClick.
+// A label that reads as a link: blue, underlined (whatever font it is given), a hand cursor; a
+// click with the left button (pressed and released over it) raises OnClick.
 class TLinkLabel : public QLabel {
     Q_OBJECT
 
@@ -16,6 +16,7 @@ public:
     void SetOnClick(std::function<void(TLinkLabel*)> handler) { onClick_ = std::move(handler); }
 
 protected:
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 

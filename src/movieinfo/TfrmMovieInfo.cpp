@@ -28,6 +28,10 @@ const QString PasswordKey = QStringLiteral("password:");
 constexpr int BandMargin = 8;
 constexpr int BandSpacing = 6;
 constexpr int TitleSideGap = 10;
+// The title box as high as the main window's search box; the notice a little larger than the
+// default text, so that it is read.
+constexpr int TitleBoxHeight = 35;
+constexpr int NoticeFontPixelSize = 14;
 
 QString ReportNotice() {
     return QStringLiteral(
@@ -86,6 +90,7 @@ void TfrmMovieInfo::CreateControls() {
     edTitle = new QLineEdit(title);
     edTitle->setObjectName(QStringLiteral("edTitle"));
     edTitle->setFont(titleFont);
+    edTitle->setMinimumHeight(TitleBoxHeight);
     titleLayout->addWidget(lbFile, 0, 0);
     titleLayout->addWidget(edTitle, 0, 0, Qt::AlignVCenter);
 
@@ -118,6 +123,9 @@ void TfrmMovieInfo::CreateControls() {
     Panel2->setFixedHeight(Panel2Height);
     lbReport = new TLinkLabel(Panel2);
     lbReport->setObjectName(QStringLiteral("lbReport"));
+    QFont noticeFont;
+    noticeFont.setPixelSize(NoticeFontPixelSize);
+    lbReport->setFont(noticeFont);
     lbReport->setWordWrap(true);
     lbReport->setTextFormat(Qt::PlainText);
     lbReport->setText(ReportNotice());
