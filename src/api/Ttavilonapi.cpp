@@ -1,6 +1,12 @@
 #include "api/Ttavilonapi.h"
 
+#include "catalogue/GetCatalogueService.h"
+#include "catalogue/ReleaseName.h"
+#include "catalogue/TVideoRecord.h"
 #include "catalogue/VideoLinks.h"
+#include "core/Errors.h"
+#include "core/Utils.h"
+#include "covers/CoverPictures.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "filehost/TFileHostAccount.h"
 #include "net/THttpCli.h"
@@ -48,4 +54,29 @@ void Ttavilonapi::GetVideoLinks(qint64 videoId, QStringList& lines) {
 
 TPlayer* Ttavilonapi::NewPlayer() const {
     return new TPlayer(*account_, Folders, MPHTTP);
+}
+
+void Ttavilonapi::SendVideoInfo(const QString& filePath, const QStringList& links,
+                                const QString& password, qint64 size) {
+    const QString passwordLine = TVideoRecord::PasswordKey + password;
+    const QString sizeLine = TVideoRecord::SizeKey + FormatSize(size);
+    const QStringList question = QStringList{passwordLine, sizeLine} + links;
+    if (GetCatalogueService()->checkvideo(question))
+        return;
+
+    QStringList record = {passwordLine, sizeLine};
+    QString title;
+    ParseReleaseName(filePath, record, title);
+    QString imdbId;
+    if (onConfirmImdbTitle_)
+        onConfirmImdbTitle_(title, imdbId);
+    record.append(TVideoRecord::ImdbIdKey + imdbId);
+    record.append(links);
+    if (imdbId.isEmpty())
+        return;
+    // The id is taken from the address the user confirmed: on a sub-page or a foreign page it
+    // is no title's id, and the server would refuse it.
+    if (!IsImdbId(imdbId))
+        throw Exception(NotATitlePageText);
+    GetCatalogueService()->registervideo(title, record);
 }

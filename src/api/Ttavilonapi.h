@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class TFileHostAccount;
@@ -49,8 +50,32 @@ public:
     // A playback controller on the account, the folders and MPHTTP; end it with Release().
     TPlayer* NewPlayer() const;
 
+    // Registers a played video on the catalogue server of "DefaultServer" unless the server
+    // knows it already: checkvideo with the "password:" and "size:" lines and the links; when
+    // the answer is false, the record of ParseReleaseName, the user's confirmation of the title
+    // and its IMDb page (OnConfirmImdbTitle), and registervideo with the record only when an id
+    // came back. `filePath` is the extracted video, `links` the playback's link lines in order.
+    // The server's and the search's failures are raised; an id that is not made of digits (the
+    // user confirmed a page that is not a title's main page) raises NotATitlePageText before
+    // anything more is sent.
+    void SendVideoInfo(const QString& filePath, const QStringList& links, const QString& password,
+                       qint64 size);
+
+    static inline const QString NotATitlePageText =
+        QStringLiteral("The page shown is not a title's main page; the video was not registered.");
+
+    // The user's confirmation of a registration: gets the proposed title, leaves in it the
+    // title the user confirmed and in `imdbId` the IMDb id of the page confirmed, or leaves the
+    // title alone and `imdbId` empty when the user declined. The program sets it (the main
+    // window's ConfirmImdbTitle); unset, every registration is declined.
+    using TConfirmImdbTitle = std::function<void(QString& title, QString& imdbId)>;
+    void SetOnConfirmImdbTitle(TConfirmImdbTitle handler) {
+        onConfirmImdbTitle_ = std::move(handler);
+    }
+
 private:
     std::unique_ptr<TFileHostAccount> account_;
+    TConfirmImdbTitle onConfirmImdbTitle_;
 };
 
 // The single data module, or nullptr before start-up created it.

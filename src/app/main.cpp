@@ -1,3 +1,7 @@
+<<<<<<< HEAD
+=======
+#include "api/Ttavilonapi.h"
+>>>>>>> feat-web
 #include "browse/TMainForm.h"
 #include "catalogue/CatalogueInterface.h"
 #include "core/Errors.h"
@@ -5,12 +9,15 @@
 #include "gui/TGuiInteraction.h"
 #include "platform/OptionDefaults.h"
 #include "platform/TerminationSignals.h"
+#include "webbrowser/TWebBrowser.h"
 
+#include <QScopeGuard>
 #include <optional>
 
 int main(int argc, char* argv[]) {
     // The catalogue interface, the settings sections and their defaults exist before the
     // application object.
+    PrepareWebBrowser();
     std::optional<QString> startError;
     try {
         RegisterCatalogueInterface();
@@ -37,6 +44,17 @@ int main(int argc, char* argv[]) {
         TApplication::exit(0);
     });
     TMainForm mainForm;
+    // The data module, made by the main window, asks the user to confirm a registration
+    // through the main window; the hook goes before the window does.
+    if (tavilonapi) {
+        tavilonapi->SetOnConfirmImdbTitle([&mainForm](QString& title, QString& imdbId) {
+            mainForm.ConfirmImdbTitle(title, imdbId);
+        });
+    }
+    const auto unhook = qScopeGuard([] {
+        if (tavilonapi)
+            tavilonapi->SetOnConfirmImdbTitle(nullptr);
+    });
     if (stopRequested)
         return 0;
     mainForm.showMaximized();

@@ -10,6 +10,8 @@
 #include "core/Errors.h"
 #include "core/UserInteraction.h"
 #include "covers/CoverPictures.h"
+#include "gui/PictureButton.h"
+#include "movieinfo/TfrmMovieInfo.h"
 #include "platform/OptionDefaults.h"
 #include "platform/OptionsManager.h"
 
@@ -26,6 +28,7 @@
 #include <QShortcut>
 #include <QTimer>
 #include <climits>
+#include <memory>
 
 namespace {
 
@@ -38,24 +41,11 @@ const QStringList SortOrders = {QStringLiteral("Added recently"), QStringLiteral
                                 QStringLiteral("Top rated"), QStringLiteral("Latest productions"),
                                 QStringLiteral("Alphabetically")};
 
-const QString ButtonStyle = QStringLiteral(
-    "QPushButton { background-color: rgb(141, 178, 227); border: 1px solid rgb(86, 124, 184);"
-    " border-radius: 8px; }"
-    "QPushButton:hover { background-color: rgb(160, 194, 238); }"
-    "QPushButton:pressed { background-color: rgb(116, 155, 210); }"
-    "QPushButton:focus { border: 2px solid rgb(255, 255, 255); }");
-
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& picture,
                         const QString& hint) {
-    auto* button = new QPushButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setIcon(QIcon(QStringLiteral(":/browse/buttons/") + picture));
-    button->setIconSize(ButtonIconSize);
-    button->setFixedSize(ButtonSize);
-    button->setToolTip(hint);
-    button->setStyleSheet(ButtonStyle);
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
+    return MakePictureButton(parent, QLatin1String(name),
+                             QStringLiteral(":/browse/buttons/") + picture, hint, ButtonSize,
+                             ButtonIconSize);
 }
 
 QString PictureMarkup(const QString& name, int width, int height) {
@@ -194,8 +184,8 @@ void TMainForm::FormCreate() {
     Rows = 3;
     ImageMargin = 20;
     // The placeholder cover, as installed beside the program; the built-in copy when missing.
-    QImage placeholder =
-        TPictureContainer::LoadPicture(tavilonapi->Folders.ImagesDir + TPictureContainer::NoImageName);
+    QImage placeholder = TPictureContainer::LoadPicture(tavilonapi->Folders.ImagesDir +
+                                                        TPictureContainer::NoImageName);
     if (placeholder.isNull())
         placeholder = TPictureContainer::LoadPicture(QStringLiteral(":/browse/images/noimage.png"));
     images.Add(TPictureContainer::NoImageName, placeholder);
@@ -410,7 +400,8 @@ void TMainForm::LoadCover(const QString& imdbId) {
             // is not reported; the panel then shows an empty picture.
             const QString partial = coverFile + QStringLiteral(".part");
             QFile::remove(partial);
-            if (QFile::copy(tavilonapi->Folders.ImagesDir + TPictureContainer::NoImageName, partial)) {
+            if (QFile::copy(tavilonapi->Folders.ImagesDir + TPictureContainer::NoImageName,
+                            partial)) {
                 QFile::remove(coverFile);
                 QFile::rename(partial, coverFile);
             }
@@ -478,6 +469,31 @@ void TMainForm::tmLoginTimer() {
 void TMainForm::basepanelClick(TCoverPanel* panel) {
     panel->setFocus(Qt::MouseFocusReason);
     // Opening the entry (login check, movie information) follows here.
+}
+
+void TMainForm::ShowMovieInfo(const QString& imdbId, qint64 videoId, const QString& description) {
+    const auto frmMovieInfo = std::make_unique<TfrmMovieInfo>(this);
+    frmMovieInfo->edTitle->hide();
+    frmMovieInfo->lbFile->setText(description);
+    frmMovieInfo->edTitle->setText(description);
+    frmMovieInfo->OpenTitlePage(imdbId);
+    frmMovieInfo->Tag = videoId;
+    if (frmMovieInfo->exec() == QDialog::Accepted && onPlayVideo_)
+        onPlayVideo_(videoId, frmMovieInfo->edTitle->text());
+}
+
+void TMainForm::ConfirmImdbTitle(QString& title, QString& imdbId) {
+    const auto frmMovieInfo = std::make_unique<TfrmMovieInfo>(this);
+    imdbId.clear();
+    frmMovieInfo->edTitle->setText(title);
+    frmMovieInfo->edTitle->show();
+    const QString found = SearchImdbId(title);
+    frmMovieInfo->Panel2->hide();
+    frmMovieInfo->OpenTitlePage(found);
+    if (frmMovieInfo->exec() != QDialog::Accepted)
+        return;
+    title = frmMovieInfo->edTitle->text();
+    imdbId = frmMovieInfo->ShownImdbId();
 }
 
 void TMainForm::basepanelEnter(TCoverPanel* panel) {

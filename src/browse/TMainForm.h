@@ -114,6 +114,22 @@ public:
     // cover file does not exist yet. `imdbId` is a valid id (IsImdbId).
     void LoadCover(const QString& imdbId);
 
+    // The movie information window for a clicked entry: its IMDb title page, the description
+    // as its title, the video id in its tag. Play starts the video of that entry (OnPlayVideo
+    // with the video id and the description), whatever page the user went to meanwhile.
+    void ShowMovieInfo(const QString& imdbId, qint64 videoId, const QString& description);
+    // The confirmation of a registration: looks `title` up on the metadata site and shows the
+    // title page found in the movie information window, the title editable. On Play, `title`
+    // becomes the edited title and `imdbId` the id taken from the address of the page shown
+    // then (TfrmMovieInfo::ShownImdbId); on closing, `title` stays and `imdbId` is empty. A
+    // failed search raises its error before the window is shown.
+    void ConfirmImdbTitle(QString& title, QString& imdbId);
+    // Starting the playback of a catalogue video (video id, description), raised by Play in the
+    // movie information window; set by the program.
+    void SetOnPlayVideo(std::function<void(qint64, const QString&)> handler) {
+        onPlayVideo_ = std::move(handler);
+    }
+
     // The size covers are shown at: the cell less 3 x ImageMargin each way.
     QSize PictureSize() const;
 
@@ -150,6 +166,7 @@ private:
     void MoveFocus(TCoverPanel* from, int key);
 
     QImage background_;
+    std::function<void(qint64, const QString&)> onPlayVideo_;
     bool refreshing_ = false;
     bool refreshPending_ = false;
     bool rebuildPending_ = false;

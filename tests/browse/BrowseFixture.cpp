@@ -14,40 +14,40 @@
 
 namespace {
 
-struct TSiteTitle {
-    const char* id;
-    const char* title;
-    bool poster;
-};
+using TSiteTitle = TBrowseServers::TSiteTitle;
+using TVideo = TBrowseServers::TCatalogueVideo;
 
-const TSiteTitle SiteTitles[] = {
-    {"0000001", "Covered One", true},           {"0000002", "Covered Two", true},
-    {"0000003", "Broken Next", true},           {"0000004", "Slow Cover", true},
-    {"0000006", "Plain Without Poster", false},
-};
-
-struct TVideo {
-    QString title;
-    QString imdbId;
-};
+std::vector<TSiteTitle> SiteTitles() {
+    return {
+        {"0000001", "Covered One", true, {}, {}},
+        {"0000002", "Covered Two", true, {}, {}},
+        {"0000003", "Broken Next", true, {}, {}},
+        {"0000004", "Slow Cover", true, {}, {}},
+        {"0000006", "Plain Without Poster", false, {}, {}},
+    };
+}
 
 std::vector<TVideo> Videos() {
     std::vector<TVideo> videos = {
-        {"Caf&#xE9;", ""},
-        {"Caf&#233;", ""},
-        {"Caf&#xe9;", ""},
-        {"Covered One", "0000001"},
-        {"Covered Two", "0000002"},
-        {"Plain Without Poster", "0000006"},
-        {"Blank Id Entry", ""},
-        {"Broken Page", "0000099"},
-        {"Broken Next", "0000003"},
-        {"Slow Cover", "0000004"},
-        {"Remarkably Long Title For A Small Cell Indeed", ""},
-        {"Short", ""},
+        {"Caf&#xE9;", "", {}, {}},
+        {"Caf&#233;", "", {}, {}},
+        {"Caf&#xe9;", "", {}, {}},
+        {"Covered One", "0000001", {}, {}},
+        {"Covered Two", "0000002", {}, {}},
+        {"Plain Without Poster", "0000006", {}, {}},
+        {"Blank Id Entry", "", {}, {}},
+        {"Broken Page", "0000099", {}, {}},
+        {"Broken Next", "0000003", {}, {}},
+        {"Slow Cover", "0000004", {}, {}},
+        {"Remarkably Long Title For A Small Cell Indeed", "", {}, {}},
+        {"Short", "", {}, {}},
     };
     for (int n = static_cast<int>(videos.size()) + 1; n <= TBrowseServers::VideoCount; ++n)
-        videos.push_back({QStringLiteral("Filler %1").arg(n, 2, 10, QLatin1Char('0')), QString()});
+        videos.push_back(
+            {QStringLiteral("Filler %1").arg(n, 2, 10, QLatin1Char('0')), QString(), {}, {}});
+    // One link each, on a port where nothing answers.
+    for (size_t i = 0; i < videos.size(); ++i)
+        videos[i].Links = {QStringLiteral("http://127.0.0.1:9/?d=LINK%1").arg(i + 1)};
     return videos;
 }
 
@@ -76,21 +76,38 @@ qint64 Field(const QString& body, const char* name) {
 } // namespace
 
 TBrowseServers::TBrowseServers() {
+    Start(SiteTitles(), Videos());
+}
+
+TBrowseServers::TBrowseServers(const std::vector<TSiteTitle>& site,
+                               const std::vector<TCatalogueVideo>& videos) {
+    Start(site, videos);
+}
+
+void TBrowseServers::Start(const std::vector<TSiteTitle>& site,
+                           const std::vector<TCatalogueVideo>& videos) {
     const QString root = testenv::MakeTempDir(QStringLiteral("browse"));
     siteDir_ = root + QStringLiteral("/site");
-    for (const TSiteTitle& title : SiteTitles) {
-        const QString folder = siteDir_ + QStringLiteral("/tt") + QLatin1String(title.id);
-        WriteFile(folder + QStringLiteral("/info.txt"), QByteArray("title: ") + title.title + "\n");
-        if (title.poster)
-            WriteFile(folder + QStringLiteral("/poster.png"), Poster(QLatin1String(title.id)));
+    for (const TSiteTitle& title : site) {
+        const QString folder = siteDir_ + QStringLiteral("/tt") + title.Id;
+        QString info = QStringLiteral("title: ") + title.Title + QLatin1Char('\n');
+        if (!title.Year.isEmpty())
+            info += QStringLiteral("year: ") + title.Year + QLatin1Char('\n');
+        if (!title.Plot.isEmpty())
+            info += QStringLiteral("plot: ") + title.Plot + QLatin1Char('\n');
+        WriteFile(folder + QStringLiteral("/info.txt"), info.toUtf8());
+        if (title.Poster)
+            WriteFile(folder + QStringLiteral("/poster.png"), Poster(title.Id));
     }
     QString records = QStringLiteral("# made by the browser's tests\n");
-    int link = 0;
-    for (const TVideo& video : Videos()) {
-        records += QStringLiteral("title:%1\nquality:DVD Rip\nlang:English\nimdbid:%2\n"
-                                  "http://127.0.0.1:9/?d=LINK%3\n\n")
-                       .arg(video.title, video.imdbId)
-                       .arg(++link);
+    for (const TVideo& video : videos) {
+        records += QStringLiteral("title:%1\nquality:DVD Rip\nlang:English\nimdbid:%2\n")
+                       .arg(video.Title, video.ImdbId);
+        if (!video.Password.isEmpty())
+            records += QStringLiteral("password:") + video.Password + QLatin1Char('\n');
+        for (const QString& link : video.Links)
+            records += link + QLatin1Char('\n');
+        records += QLatin1Char('\n');
     }
     const QString recordFile = root + QStringLiteral("/catalogue.txt");
     WriteFile(recordFile, records.toUtf8());

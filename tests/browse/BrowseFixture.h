@@ -25,7 +25,26 @@ class TBrowseServers {
 public:
     static constexpr int VideoCount = 40;
 
+    // A title of the metadata site: tt<Id>/info.txt, and poster.png when Poster is set.
+    struct TSiteTitle {
+        QString Id;
+        QString Title;
+        bool Poster = true;
+        QString Year;
+        QString Plot;
+    };
+    // A video of the catalogue: imported with quality "DVD Rip" and language "English".
+    struct TCatalogueVideo {
+        QString Title;
+        QString ImdbId;
+        QStringList Links;
+        QString Password;
+    };
+
+    // The site and catalogue above.
     TBrowseServers();
+    // Another site and catalogue, for the windows built on the browser.
+    TBrowseServers(const std::vector<TSiteTitle>& site, const std::vector<TCatalogueVideo>& videos);
     ~TBrowseServers();
 
     bool Started() const;
@@ -49,6 +68,8 @@ public:
     std::unique_ptr<TRecordingProxy> metadataProxy;
 
 private:
+    void Start(const std::vector<TSiteTitle>& site, const std::vector<TCatalogueVideo>& videos);
+
     std::unique_ptr<testenv::TServerProcess> catalogue_;
     std::unique_ptr<testenv::TServerProcess> metadata_;
     QString imagesDir_;

@@ -1,5 +1,6 @@
 #include "gui/TApplication.h"
 #include "support/TestEnvironment.h"
+#include "webbrowser/TWebBrowser.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@ int main(int argc, char* argv[]) {
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
     testenv::PrepareProcessEnvironment();
+    PrepareWebBrowser();
     TApplication application(argc, argv);
     TApplication::setApplicationName(QStringLiteral("tavilon"));
     return RUN_ALL_TESTS();
