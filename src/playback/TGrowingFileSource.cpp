@@ -92,11 +92,8 @@ int64_t TGrowingFileSource::Read(char* data, int64_t length) {
 
 bool TGrowingFileSource::Seek(int64_t offset) {
     std::lock_guard reader(readerMutex_);
-    std::unique_lock lock(stateMutex_);
-    PollFileSize(lock);
+    std::lock_guard lock(stateMutex_);
     if (!fileOpen_ || aborted_ || offset < 0 || offset > ReadEnd())
-        return false;
-    if (!opened_ && !complete_ && offset > writtenSize_)
         return false;
     offset_ = offset;
     return true;
@@ -149,11 +146,17 @@ TGrowingFileSource::TReadPlan TGrowingFileSource::WaitForReadable(int64_t length
         return {offset_, 0};
     const int64_t wanted = std::min(length, end - offset_);
     PollFileSize(lock);
+    if (NotWrittenWhileOpening(offset_))
+        return {offset_, 0};
     while (!aborted_ && !Readable(offset_ + wanted))
         WaitForMoreData(lock);
     if (aborted_)
         return {offset_, -1};
     return {offset_, wanted};
+}
+
+bool TGrowingFileSource::NotWrittenWhileOpening(int64_t offset) const {
+    return !opened_ && !complete_ && offset > writtenSize_;
 }
 
 bool TGrowingFileSource::Readable(int64_t end) const {

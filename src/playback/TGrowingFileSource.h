@@ -16,10 +16,12 @@
 // more comes. SetOpened once the media is open, Abort before the reader is stopped.
 //
 // Reader side: Open, Read, Seek, Close. A read waits until all the bytes it asks for are
-// written, so it never ends short or early except at the true end of a complete file. While
-// the media is opening (from Open until SetOpened), a seek beyond the written part fails at
-// once: a demuxer that looks for an index at the end of the file then plays without it instead
-// of waiting for the whole download. After that, such a seek is allowed and the next read waits.
+// written, so it never ends short or early except at the true end of a complete file, with one
+// exception while the media is opening (from Open until SetOpened): a read that starts beyond
+// the written part ends at once as if the file ended there. A demuxer that looks for an index
+// at the end of the file then plays without it instead of waiting for the whole download. (The
+// seek itself succeeds: libVLC's prefetch layer, which makes the seek, takes a failed seek for a
+// broken stream and ends the playback.) Once open, a read beyond the written part waits.
 //
 // Every member is safe to call from any thread; the reader side is meant for one thread at a
 // time (calls from several are serialized).
@@ -44,7 +46,7 @@ public:
     // A waiting read also takes the file's size on disk as its written size (for a file that
     // is written in order and has no owner to report it).
     void SetPollFileSize(bool poll);
-    // The media is open: from now on a seek beyond the written part is allowed.
+    // The media is open: from now on a read beyond the written part waits for its bytes.
     void SetOpened();
     // Ends a waiting read at once with an error; reads, seeks and opens fail until ClearAbort.
     void Abort();
@@ -55,10 +57,11 @@ public:
     // (Re)opens the file for reading at offset 0; the media is opening again. False on failure.
     bool Open();
     // Reads `length` bytes at the read offset, waiting for them to be written. The count read
-    // (less than `length` only at the end of the file), 0 at the end, -1 on abort or failure.
+    // (less than `length` only at the end of the file), 0 at the end (or beyond the written part
+    // while opening), -1 on abort or failure.
     int64_t Read(char* data, int64_t length);
-    // Moves the read offset; false when the offset lies beyond the final size, beyond the
-    // written part while opening, or the source is aborted or closed.
+    // Moves the read offset; false when the offset is negative or lies beyond the final size, or
+    // the source is aborted or closed.
     bool Seek(int64_t offset);
     void Close();
 
@@ -80,6 +83,7 @@ private:
     };
 
     TReadPlan WaitForReadable(int64_t length);
+    bool NotWrittenWhileOpening(int64_t offset) const;
     bool Readable(int64_t end) const;
     int64_t ReadEnd() const;
     void WaitForMoreData(std::unique_lock<std::mutex>& lock);

@@ -1,6 +1,6 @@
 // The growing file the player reads while the extractor or the downloader still writes it:
-// reads never end short before the true end, seeks while opening never wait, an abort ends a
-// waiting read.
+// reads wait for all their bytes and never end short before the true end, what is not written
+// yet reads as the end while the media opens, an abort ends a waiting read.
 
 #include "playback/TGrowingFileSource.h"
 #include "support/TestData.h"
@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -32,6 +33,14 @@ template <typename Pred> bool SpinUntil(Pred done) {
     while (!done() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
     return done();
+}
+
+// A case's description as a test name.
+std::string TestName(const char* description) {
+    std::string name;
+    for (const char* p = description; *p; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
 }
 
 class GrowingFileSourceTest : public testing::Test {
@@ -114,16 +123,16 @@ const TSourceCase kSourceCases[] = {
      400},
     {"complete file ends at its size on disk", kUnknown, 0, true, false, 990, true, 100, 10, 990},
     {"complete file read at its end", kUnknown, 0, true, false, kFileSize, true, 10, 0, kFileSize},
-    {"seek beyond the written part while opening fails", kFileSize, 100, false, false, 900, false,
-     50, 50, 0},
-    {"seek beyond the written part while opening fails, size unknown", kUnknown, 100, false, false,
-     900, false, 50, 50, 0},
-    {"seek to the written end while opening", kFileSize, 100, false, false, 100, true, 0, 0, 0},
+    // While opening, what lies beyond the written part reads as the end at once: a demuxer
+    // looking for an index at the end of the file goes on without it.
+    {"read beyond the written part while opening is the end", kFileSize, 100, false, false, 900,
+     true, 50, 0, 900},
+    {"read beyond the written part while opening is the end, size unknown", kUnknown, 100, false,
+     false, 900, true, 50, 0, 900},
     {"seek inside the written part while opening", kFileSize, 500, false, false, 300, true, 100,
      100, 300},
     {"seek beyond the written part of a complete file while opening", kUnknown, 0, true, false, 900,
      true, 100, 100, 900},
-    {"seek beyond the written part once opened", kFileSize, 100, false, true, 900, true, 0, 0, 0},
     {"seek beyond the final size fails", kFileSize, kFileSize, false, true, kFileSize + 1, false,
      10, 10, 0},
     {"negative seek fails", kFileSize, kFileSize, false, true, -1, false, 10, 10, 0},
@@ -152,11 +161,30 @@ TEST_P(GrowingFileSourceCaseTest, SeeksAndReadsWithoutWaiting) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, GrowingFileSourceCaseTest, testing::ValuesIn(kSourceCases),
                          [](const testing::TestParamInfo<TSourceCase>& info) {
-                             std::string name;
-                             for (const char* p = info.param.name; *p; ++p)
-                                 name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
+                             return TestName(info.param.name);
                          });
+
+// How a demuxer opens a file whose index lies at its end: it looks there, finds nothing and goes
+// back to play from the written part; once the media is open, the end waits for its bytes.
+TEST_F(GrowingFileSourceTest, IndexLookWhileOpeningFindsTheEndThenReadingGoesOn) {
+    source_->SetFinalSize(kFileSize);
+    source_->SetWrittenSize(300);
+    char index[40];
+    ASSERT_TRUE(source_->Seek(950));
+    EXPECT_EQ(source_->Read(index, sizeof index), 0);
+    ASSERT_TRUE(source_->Seek(100));
+    QByteArray data(200, '\0');
+    ASSERT_EQ(source_->Read(data.data(), data.size()), data.size());
+    EXPECT_EQ(data, Expected(100, 200));
+
+    source_->SetOpened();
+    ASSERT_TRUE(source_->Seek(950));
+    StartRead(40);
+    ASSERT_TRUE(WaitUntilReadWaits());
+    source_->SetWrittenSize(kFileSize);
+    ASSERT_EQ(FinishRead(), 40);
+    EXPECT_EQ(readBytes_, Expected(950, 40));
+}
 
 TEST_F(GrowingFileSourceTest, OwnerReportsAreBounded) {
     source_->SetWrittenSize(600);
@@ -170,28 +198,49 @@ TEST_F(GrowingFileSourceTest, OwnerReportsAreBounded) {
     EXPECT_EQ(source_->WrittenSize(), 400);
 }
 
-TEST_F(GrowingFileSourceTest, ReadAtTheWrittenEndWaitsForTheWholeRequest) {
-    source_->SetFinalSize(kFileSize);
-    source_->SetWrittenSize(80);
-    StartRead(100);
-    ASSERT_TRUE(WaitUntilReadWaits());
-    source_->SetWrittenSize(99); // still short of the request: the read goes on waiting
-    source_->SetWrittenSize(150);
-    ASSERT_EQ(FinishRead(), 100);
-    EXPECT_EQ(readBytes_, Expected(0, 100));
+// A read that waits for bytes not written yet, and the written sizes that end its wait.
+struct TWaitCase {
+    const char* name;
+    bool opened;
+    int64_t writtenBefore;
+    int64_t seekTo;
+    int64_t readLength;
+    int64_t writtenShort; // reported while it waits, still short of the request
+    int64_t writtenAfter;
+};
+
+void PrintTo(const TWaitCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST_F(GrowingFileSourceTest, SeekBeyondTheWrittenPartOnceOpenedWaitsAtTheNextRead) {
+const TWaitCase kWaitCases[] = {
+    {"read across the written end", false, 80, 0, 100, 99, 150},
+    {"read at the written end while opening", false, 100, 100, 10, 105, 110},
+    {"read beyond the written part once opened", true, 100, 900, 50, 920, 950},
+};
+
+class GrowingFileSourceWaitTest : public GrowingFileSourceTest,
+                                  public testing::WithParamInterface<TWaitCase> {};
+
+TEST_P(GrowingFileSourceWaitTest, ReadWaitsForAllItsBytes) {
+    const TWaitCase& c = GetParam();
     source_->SetFinalSize(kFileSize);
-    source_->SetWrittenSize(100);
-    source_->SetOpened();
-    ASSERT_TRUE(source_->Seek(900));
-    StartRead(50);
+    source_->SetWrittenSize(c.writtenBefore);
+    if (c.opened)
+        source_->SetOpened();
+    ASSERT_TRUE(source_->Seek(c.seekTo));
+    StartRead(c.readLength);
     ASSERT_TRUE(WaitUntilReadWaits());
-    source_->SetWrittenSize(950);
-    ASSERT_EQ(FinishRead(), 50);
-    EXPECT_EQ(readBytes_, Expected(900, 50));
+    source_->SetWrittenSize(c.writtenShort);
+    source_->SetWrittenSize(c.writtenAfter);
+    ASSERT_EQ(FinishRead(), c.readLength);
+    EXPECT_EQ(readBytes_, Expected(c.seekTo, c.readLength));
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, GrowingFileSourceWaitTest, testing::ValuesIn(kWaitCases),
+                         [](const testing::TestParamInfo<TWaitCase>& info) {
+                             return TestName(info.param.name);
+                         });
 
 TEST_F(GrowingFileSourceTest, CompleteEndsAWaitingReadAtTheTrueEnd) {
     WriteFile(content_.left(80));
