@@ -74,13 +74,14 @@ void MediaStateChanged(const libvlc_event_t* event, void* opaque) noexcept {
 }
 
 // The libVLC options: no title over the picture, no statistics, small prefetch blocks, the
-// sound dropped (the machines the client runs on here have no sound device), the picture where
-// the control shows it.
+// sound dropped (the machines the client runs on here have no sound device). Without a window
+// the picture is decoded and dropped; with one, libVLC picks the display that suits the X11
+// window (libvlc_media_player_set_xwindow overrides any --vout choice).
 std::vector<const char*> LibVlcArguments(TVLCPlayer::TVideoOutput output) {
     std::vector<const char*> arguments = {"--no-video-title-show", "--no-snapshot-preview",
                                           "--no-stats", PrefetchReadSizeOption, "--aout=adummy"};
-    arguments.push_back(output == TVLCPlayer::TVideoOutput::X11Window ? "--vout=xcb_x11"
-                                                                      : "--vout=vdummy");
+    if (output == TVLCPlayer::TVideoOutput::None)
+        arguments.push_back("--vout=vdummy");
     return arguments;
 }
 
