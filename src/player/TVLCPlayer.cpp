@@ -181,7 +181,8 @@ void TVLCPlayer::SetTime(double milliseconds) {
     if (!std::isfinite(milliseconds))
         throw Exception(QStringLiteral("Invalid VLC time"));
     RequireInput();
-    const double bounded = std::clamp(milliseconds, 0.0, 1e15);
+    constexpr double latestMilliseconds = 1e15; // far beyond any media, within libvlc_time_t
+    const double bounded = std::clamp(milliseconds, 0.0, latestMilliseconds);
     libvlc_media_player_set_time(player_.get(), static_cast<libvlc_time_t>(std::llround(bounded)));
 }
 
