@@ -1,10 +1,13 @@
 #include "server/filehost/FileHostServer.h"
 
+#include "server/filehost/AbuseReport.h"
 #include "server/filehost/FormCodec.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <httplib.h>
 #include <sys/stat.h>
@@ -21,6 +24,8 @@ constexpr size_t kChunkSize = 64 * 1024;
 constexpr int kPacingSlicesPerSecond = 10;
 // Largest form body accepted.
 constexpr size_t kMaxFormBody = 1024 * 1024;
+// Largest login form body: the bound cpp-httplib puts on every form body it reads itself.
+constexpr size_t kMaxLoginBody = 8192;
 // Most positions answered by one link check.
 constexpr size_t kMaxLinkCheckPositions = 10000;
 constexpr size_t kKeepAliveRequests = 1000;
@@ -60,6 +65,43 @@ bool NormalizeRanges(httplib::Ranges& ranges, ssize_t size) {
             return false;
     }
     return true;
+}
+
+// Answers `page` and ends the connection after it, for a request whose body was not read to
+// its end. cpp-httplib keeps a connection open whatever the answer says, unless writing the
+// answer fails: the provider hands over the whole page and then reports a failure.
+void AnswerAndClose(httplib::Response& response, const std::string& page) {
+    auto content = std::make_shared<std::string>(page);
+    response.set_header("Connection", "close");
+    response.set_content_provider(content->size(), "text/html",
+                                  [content](size_t offset, size_t length, httplib::DataSink& sink) {
+                                      if (offset < content->size())
+                                          sink.write(content->data() + offset,
+                                                     std::min(length, content->size() - offset));
+                                      return false;
+                                  });
+}
+
+// "2024-05-01T12:00:00Z" for now.
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+// The request's Content-Length when it has a well-formed one.
+std::optional<uint64_t> ContentLength(const httplib::Request& request) {
+    if (!request.has_header("Content-Length"))
+        return std::nullopt;
+    const std::string text = request.get_header_value("Content-Length");
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
 }
 
 } // namespace
@@ -138,6 +180,10 @@ bool FileHostServer::NextAnswerIsCut() {
 
 void FileHostServer::Routes() {
     server_->Get("/", [this](const httplib::Request& request, httplib::Response& response) {
+        if (request.get_param_value("c") == "abuse") {
+            response.set_content(AbuseFormPage(), "text/html; charset=utf-8");
+            return;
+        }
         const std::string id = request.get_param_value("d");
         if (id.empty()) {
             response.set_content(Page("File host", "<form method=\"post\" action=\"/\">"
@@ -157,20 +203,51 @@ void FileHostServer::Routes() {
         response.set_content(Page("File host", "File: " + file->name), "text/html");
     });
 
-    server_->Post("/", [this](const httplib::Request& request, httplib::Response& response) {
-        const auto fields = ParseForm(request.body);
-        const std::string name = FormValue(fields, "username");
-        const std::string password = FormValue(fields, "password");
-        std::optional<std::string> token;
-        if (FormValue(fields, "login") == "1" && !name.empty() && !password.empty())
-            token = store_.Login(name, password);
-        if (!token) {
-            response.set_content(Page("File host", "Username and password do not match."),
-                                 "text/html");
+    // The body is read here rather than by the library, which refuses form bodies over 8 KiB:
+    // the abuse form takes up to kMaxReportBody. The library reads no form field of the body
+    // into the request's parameters, so "c" is the query's.
+    server_->Post("/", [this](const httplib::Request& request, httplib::Response& response,
+                              const httplib::ContentReader& content) {
+        const bool abuse = request.get_param_value("c") == "abuse";
+        const size_t limit = abuse ? kMaxReportBody : kMaxLoginBody;
+        if (request.is_multipart_form_data()) {
+            response.status = 415;
+            response.set_content(Page("File host", "Send the form as a plain form."), "text/html");
             return;
         }
-        response.set_header("Set-Cookie", "user=" + *token + kCookieAttributes);
-        response.set_redirect("/", 302);
+        // A refused body up to kMaxFormBody is still read (and dropped), so that the client gets
+        // to read the refusal and the connection stays in step; a larger one ends it.
+        const auto tooLarge = [&response](bool endConnection) {
+            response.status = 413;
+            const std::string page = Page("File host", "The form is too large.");
+            if (endConnection)
+                AnswerAndClose(response, page);
+            else
+                response.set_content(page, "text/html");
+        };
+        if (const auto length = ContentLength(request); length && *length > kMaxFormBody)
+            return tooLarge(true);
+        std::string body;
+        size_t received = 0;
+        const bool read = content([&](const char* data, size_t length) {
+            received += length;
+            if (received > kMaxFormBody)
+                return false;
+            if (received <= limit)
+                body.append(data, length);
+            return true;
+        });
+        if (received > limit)
+            return tooLarge(received > kMaxFormBody);
+        if (!read) {
+            response.status = 400;
+            response.set_content(Page("File host", "The form did not arrive whole."), "text/html");
+            return;
+        }
+        if (abuse)
+            PostAbuse(request, body, response);
+        else
+            PostLogin(body, response);
     });
 
     server_->Get(
@@ -306,6 +383,47 @@ void FileHostServer::Routes() {
                       }
                       response.set_content(answer, "text/plain");
                   });
+}
+
+void FileHostServer::PostLogin(const std::string& body, httplib::Response& response) {
+    const auto fields = ParseForm(body);
+    const std::string name = FormValue(fields, "username");
+    const std::string password = FormValue(fields, "password");
+    std::optional<std::string> token;
+    if (FormValue(fields, "login") == "1" && !name.empty() && !password.empty())
+        token = store_.Login(name, password);
+    if (!token) {
+        response.set_content(Page("File host", "Username and password do not match."), "text/html");
+        return;
+    }
+    response.set_header("Set-Cookie", "user=" + *token + kCookieAttributes);
+    response.set_redirect("/", 302);
+}
+
+void FileHostServer::PostAbuse(const httplib::Request& request, const std::string& body,
+                               httplib::Response& response) {
+    std::vector<FieldCut> cuts;
+    AbuseReport report = ReadAbuseForm(body, cuts);
+    if (IsEmptyReport(report)) {
+        response.status = 400;
+        response.set_content(AbuseFormPage("Please name the links or say what is wrong."),
+                             "text/html; charset=utf-8");
+        return;
+    }
+    report.time = UtcNow();
+    report.address = request.remote_addr;
+    try {
+        store_.AppendReport(ReportLine(report));
+    } catch (const StoreError& error) {
+        std::fprintf(stderr, "tavilon-filehost: an abuse report was not stored: %s\n",
+                     error.what());
+        response.status = 500;
+        response.set_content(Page("File host", "The report could not be stored; please try "
+                                               "again later."),
+                             "text/html");
+        return;
+    }
+    response.set_content(AbuseThanksPage(cuts), "text/html; charset=utf-8");
 }
 
 } // namespace filehost

@@ -27,6 +27,9 @@ struct ServeOptions {
 
 // The file host's web site on cpp-httplib:
 //   POST /                   login form; a good login relocates to "/" with the user cookie
+//   GET  /?c=abuse           the abuse form (links, reason, contact)
+//   POST /?c=abuse           stores the report in reports.tsv (413 over kMaxReportBody) and
+//                            answers a page that names each field cut at its bound
 //   GET  /mgr_dl.php?d=&u=   302 to the file (403 unknown token, 404 unknown or disabled id)
 //   GET  /files/<id>/<name>  the file, with or without Range (206/200), read with pread
 //   POST /mgr_linkcheck.php  "id<i>=<code>" for each posted position (0 available, 1 not)
@@ -53,6 +56,9 @@ private:
     std::condition_variable stopSignal_;
 
     void Routes();
+    void PostLogin(const std::string& body, httplib::Response& response);
+    void PostAbuse(const httplib::Request& request, const std::string& body,
+                   httplib::Response& response);
     // Ends the waits of running answers and keeps new ones from starting. Any thread.
     void Stopping();
     bool NextAnswerIsCut();

@@ -1,5 +1,8 @@
 #include "server/filehost/FileHostStore.h"
 
+#include "server/filehost/AbuseReport.h"
+
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -19,6 +22,8 @@ constexpr char kIdAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr size_t kTokenBytes = 16;
 // Longest line accepted from the store's files.
 constexpr size_t kMaxLineLength = 4096;
+// Bytes read from reports.tsv at once.
+constexpr size_t kReportReadChunk = 64 * 1024;
 
 // Holds the exclusive lock of the store folder while a file of it is rewritten.
 class StoreLock {
@@ -281,6 +286,79 @@ std::optional<StoredFile> FileHostStore::Find(const std::string& id) {
         return std::nullopt;
     return StoredFile{id, found->second.name, found->second.available,
                       dir_ / "files" / id / found->second.name};
+}
+
+void FileHostStore::AppendReport(const std::string& line) {
+    const int fd = ::open(ReportsFile().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw StoreError("cannot open " + ReportsFile().string());
+    int locked;
+    while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    struct stat before {};
+    bool whole = locked == 0 && ::fstat(fd, &before) == 0;
+    if (whole) {
+        ssize_t written;
+        do
+            written = ::write(fd, line.data(), line.size());
+        while (written < 0 && errno == EINTR);
+        whole = written == static_cast<ssize_t>(line.size());
+        // A piece of a line (a full disk) would join the next report's line: take it back.
+        if (!whole && written > 0 && ::ftruncate(fd, before.st_size) != 0)
+            whole = false;
+    }
+    ::close(fd);
+    if (!whole)
+        throw StoreError("cannot write " + ReportsFile().string());
+}
+
+std::vector<std::string> FileHostStore::ReportLines(size_t& skipped) const {
+    std::vector<std::string> lines;
+    skipped = 0;
+    const int fd = ::open(ReportsFile().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return lines;
+        throw StoreError("cannot open " + ReportsFile().string());
+    }
+    while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+    }
+    // Reads line by line without holding more than one line of the longest length at a time.
+    std::string line;
+    bool tooLong = false;
+    const auto finish = [&] {
+        if (!tooLong && IsReportLine(line))
+            lines.push_back(std::move(line));
+        else
+            ++skipped;
+        line.clear();
+        tooLong = false;
+    };
+    std::vector<char> buffer(kReportReadChunk);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ::close(fd);
+            throw StoreError("cannot read " + ReportsFile().string());
+        }
+        if (got == 0)
+            break;
+        for (ssize_t i = 0; i < got; ++i) {
+            if (buffer[i] == '\n')
+                finish();
+            else if (line.size() < MaxReportLine())
+                line.push_back(buffer[i]);
+            else
+                tooLong = true;
+        }
+    }
+    ::close(fd);
+    // A last line without its line feed was never written whole.
+    if (!line.empty() || tooLong)
+        ++skipped;
+    return lines;
 }
 
 } // namespace filehost

@@ -30,10 +30,12 @@ struct StoredFile {
 //   users.tsv   name, iterations, salt, hash (one account a line)
 //   links.tsv   id, 1 or 0 (available), file name
 //   tokens.tsv  login token, account name
+//   reports.tsv abuse reports: time, address, links, reason, contact (see AbuseReport.h)
 //   files/<id>/<name>  the stored files
 // The command line changes it while a server may be running: every change rewrites a file as a
 // whole through a temporary file and a rename, under an exclusive lock on ".lock"; the server
-// re-reads a file when its modification time or size changed.
+// re-reads a file when its modification time or size changed. Reports are only ever appended,
+// one whole line by one write under a lock of the file itself.
 class FileHostStore {
 public:
     explicit FileHostStore(std::filesystem::path dir);
@@ -56,6 +58,14 @@ public:
     void Disable(const std::string& id);
     // The file of an id, available or not.
     std::optional<StoredFile> Find(const std::string& id);
+
+    // Appends one line to reports.tsv (created when missing) with a single write under an
+    // exclusive lock of the file, so that reports written at once never mix. Raises StoreError
+    // when the line cannot be written whole.
+    void AppendReport(const std::string& line);
+    // The lines of reports.tsv that are report lines (IsReportLine), in order, without their line
+    // feeds; `skipped` counts the others. Nothing when there is no report yet.
+    std::vector<std::string> ReportLines(size_t& skipped) const;
 
 private:
     struct Account {
@@ -84,6 +94,7 @@ private:
     std::filesystem::path UsersFile() const { return dir_ / "users.tsv"; }
     std::filesystem::path LinksFile() const { return dir_ / "links.tsv"; }
     std::filesystem::path TokensFile() const { return dir_ / "tokens.tsv"; }
+    std::filesystem::path ReportsFile() const { return dir_ / "reports.tsv"; }
 
     void Refresh(); // mutex_ held
     void WriteUsers();

@@ -26,6 +26,7 @@ const char kUsage[] = "Usage: tavilon-filehost COMMAND [OPTIONS]\n"
                       "  add-user   create an account or set its password\n"
                       "  add        store files and print their links\n"
                       "  disable    make a link unavailable\n"
+                      "  reports    list the abuse reports\n"
                       "Run 'tavilon-filehost COMMAND --help' for a command's options;\n"
                       "'tavilon-filehost --version' prints the version.\n";
 
@@ -42,6 +43,14 @@ const char kAddUsage[] =
 
 const char kDisableUsage[] = "Usage: tavilon-filehost disable [--store DIR] ID\n"
                              "  Makes the link unavailable to the link check and to downloads.\n";
+
+const char kReportsUsage[] =
+    "Usage: tavilon-filehost reports [--store DIR]\n"
+    "  Lists the abuse reports sent with the site's form (/?c=abuse), oldest first, one a\n"
+    "  line as stored: time (UTC), address, links, reason, contact, tab-separated. In the\n"
+    "  fields \\\\, \\t, \\n and \\r stand for a backslash, tab, line feed and carriage\n"
+    "  return, \\xHH for another control byte. Damaged lines are skipped and counted on\n"
+    "  standard error.\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -229,6 +238,25 @@ int Disable(int argc, char** argv) {
     return 0;
 }
 
+int Reports(int argc, char** argv) {
+    const Arguments arguments = Parse(argc, argv, {"--store"}, {});
+    if (arguments.help) {
+        std::cout << kReportsUsage;
+        return 0;
+    }
+    if (!arguments.words.empty())
+        throw UsageError("reports takes no " + arguments.words[0]);
+    const FileHostStore store = OpenStore(arguments);
+    size_t skipped = 0;
+    for (const std::string& line : store.ReportLines(skipped))
+        std::cout << line << '\n';
+    std::cout.flush();
+    if (skipped > 0)
+        std::cerr << "tavilon-filehost reports: " << skipped
+                  << (skipped == 1 ? " damaged line" : " damaged lines") << " skipped\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -254,6 +282,8 @@ int main(int argc, char** argv) {
             return Add(argc, argv);
         if (command == "disable")
             return Disable(argc, argv);
+        if (command == "reports")
+            return Reports(argc, argv);
         std::cerr << "tavilon-filehost: unknown command " << command << "\n" << kUsage;
         return 2;
     } catch (const UsageError& error) {

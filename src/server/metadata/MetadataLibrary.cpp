@@ -156,3 +156,17 @@ std::vector<const MetadataTitle*> MetadataLibrary::Search(std::string_view words
         exact.resize(max);
     return exact;
 }
+
+std::vector<const MetadataTitle*> MetadataLibrary::Related(std::string_view id,
+                                                           std::size_t count) const {
+    std::vector<const MetadataTitle*> related;
+    auto next = titles_.upper_bound(id);
+    while (related.size() < count && related.size() + 1 < titles_.size()) {
+        if (next == titles_.end())
+            next = titles_.begin();
+        if (next->first != id)
+            related.push_back(&next->second);
+        ++next;
+    }
+    return related;
+}

@@ -28,6 +28,8 @@ public:
     static constexpr std::uintmax_t MaxPosterSize = 16 * 1024 * 1024;
     static constexpr std::size_t MaxTitles = 100000;
     static constexpr std::size_t MaxSearchResults = 200;
+    // Other titles a title page links to.
+    static constexpr std::size_t RelatedTitles = 3;
 
     // Reads `dir`; raises std::runtime_error when it is not a readable folder. Titles that
     // cannot be read are skipped with a line in `warnings`.
@@ -39,6 +41,10 @@ public:
     // Titles holding every blank-separated word of `words` (ASCII letter case ignored): exact
     // title matches first, then the others, each group in id order; at most `max`.
     std::vector<const MetadataTitle*> Search(std::string_view words, std::size_t max) const;
+
+    // The `count` titles that follow `id` in id order, going round to the first after the last;
+    // never the title itself, so fewer in a library of fewer titles. The same on every call.
+    std::vector<const MetadataTitle*> Related(std::string_view id, std::size_t count) const;
 
     std::size_t Size() const { return titles_.size(); }
 

@@ -34,6 +34,8 @@ MetadataServer::MetadataServer(MetadataLibrary library, std::string publicUrl)
     http_.set_payload_max_length(MaxRequestBody);
     http_.Get(R"(/title/tt(\d{1,16})/?)",
               [this](const httplib::Request& q, httplib::Response& r) { GetTitle(q, r); });
+    http_.Get(R"(/title/tt(\d{1,16})/plotsummary/?)",
+              [this](const httplib::Request& q, httplib::Response& r) { GetPlotSummary(q, r); });
     http_.Get(R"(/poster/tt(\d{1,16})(\.[a-z]{3,4}))",
               [this](const httplib::Request& q, httplib::Response& r) { GetPoster(q, r); });
     http_.Get("/find",
@@ -57,7 +59,17 @@ void MetadataServer::GetTitle(const httplib::Request& request, httplib::Response
     const MetadataTitle* title = library_.Find(request.matches[1].str());
     if (!title)
         return NotFound(response, "No title tt" + request.matches[1].str());
-    response.set_content(TitlePage(*title, publicUrl_), HtmlType);
+    response.set_content(
+        TitlePage(*title, library_.Related(title->id, MetadataLibrary::RelatedTitles), publicUrl_),
+        HtmlType);
+}
+
+void MetadataServer::GetPlotSummary(const httplib::Request& request,
+                                    httplib::Response& response) const {
+    const MetadataTitle* title = library_.Find(request.matches[1].str());
+    if (!title)
+        return NotFound(response, "No title tt" + request.matches[1].str());
+    response.set_content(PlotSummaryPage(*title), HtmlType);
 }
 
 void MetadataServer::GetPoster(const httplib::Request& request, httplib::Response& response) const {

@@ -7,7 +7,8 @@
 #include <httplib.h>
 #include <string>
 
-// The site on HTTP: GET /title/tt<ID>/, GET /poster/tt<ID>.<ext>, GET /find?q=...;mx=N;tt=on.
+// The site on HTTP: GET /title/tt<ID>/, GET /title/tt<ID>/plotsummary, GET /poster/tt<ID>.<ext>,
+// GET /find?q=...;mx=N;tt=on.
 class MetadataServer {
 public:
     // `publicUrl` is the base address the pages name the posters with; empty: "http://" and
@@ -23,6 +24,7 @@ public:
 
 private:
     void GetTitle(const httplib::Request& request, httplib::Response& response) const;
+    void GetPlotSummary(const httplib::Request& request, httplib::Response& response) const;
     void GetPoster(const httplib::Request& request, httplib::Response& response) const;
     void GetSearch(const httplib::Request& request, httplib::Response& response) const;
 

@@ -18,7 +18,9 @@ constexpr const char* Description =
     "  DIR/tt<ID>/poster.jpg   the poster (.jpg, .jpeg, .png or .gif; optional)\n"
     "\n"
     "Pages:\n"
-    "  /title/tt<ID>/                 the title page with its poster anchor\n"
+    "  /title/tt<ID>/                 the title page with its poster anchor and links to\n"
+    "                                 the next titles of DIR\n"
+    "  /title/tt<ID>/plotsummary      the title's plot summary\n"
     "  /poster/tt<ID>.<ext>           the poster picture\n"
     "  /find?q=WORDS;mx=20;tt=on      titles holding every word, as /title/tt<ID>/ links";
 

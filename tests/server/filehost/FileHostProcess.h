@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
 namespace testenv {
 
@@ -52,6 +53,8 @@ public:
             arguments << QStringLiteral("--log");
         arguments += serveOptions;
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The server ends with the test, also when the test process dies.
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process_.start(FileHostProgram(), arguments);
         if (!process_.waitForStarted())
             return;

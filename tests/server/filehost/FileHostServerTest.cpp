@@ -4,11 +4,15 @@
 #include <QDir>
 #include <QFile>
 #include <QUrl>
+#include <arpa/inet.h>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <random>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using testenv::TFileHostProcess;
@@ -224,6 +228,189 @@ TEST_F(FileHostServer, LinkCheckAnswersEveryPosition) {
               "");
 }
 
+// The reports `tavilon-filehost reports` lists for the store, each split into its fields.
+std::vector<QStringList> ListedReports(const TFileHostProcess& host) {
+    const auto result = testenv::RunFileHostCommand(
+        {QStringLiteral("reports"), QStringLiteral("--store"), host.Store()});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    std::vector<QStringList> reports;
+    for (const QString& line : result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        reports.push_back(line.split(QLatin1Char('\t')));
+    return reports;
+}
+
+// Sends `request` on a connection of its own and reads the answer until the server closes it;
+// empty when it does not close within a few seconds.
+std::string RawExchange(int port, const std::string& request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval timeout{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            answer.append(buffer, static_cast<size_t>(got));
+        if (got < 0)
+            answer.clear(); // not closed in time
+    }
+    ::close(fd);
+    return answer;
+}
+
+httplib::Result PostReport(httplib::Client& client, const std::string& body) {
+    return client.Post("/?c=abuse", body, "application/x-www-form-urlencoded");
+}
+
+TEST_F(FileHostServer, AbuseFormStoresAReportThatTheReportsCommandLists) {
+    auto client = Client();
+    const auto form = client.Get("/?c=abuse");
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->status, 200);
+    for (const char* part : {"<form method=\"post\" action=\"/?c=abuse\">", "name=\"links\"",
+                             "name=\"reason\"", "name=\"contact\""})
+        EXPECT_NE(form->body.find(part), std::string::npos) << part;
+
+    const auto thanks = PostReport(client, "links=http%3A%2F%2Fh%2F%3Fd%3DAAAA%0D%0Ahttp%3A%2F%2Fh"
+                                           "%2F%3Fd%3DBBBB&reason=Not+mine%09at+all+%5Cn"
+                                           "&contact=ann%40example.org");
+    ASSERT_TRUE(thanks);
+    EXPECT_EQ(thanks->status, 200);
+    EXPECT_NE(thanks->body.find("Thank you"), std::string::npos);
+    EXPECT_EQ(thanks->body.find("cut"), std::string::npos) << "nothing was cut";
+
+    const auto reports = ListedReports(host);
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_EQ(reports[0].size(), 5);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"))
+                    .match(reports[0][0])
+                    .hasMatch())
+        << reports[0][0].toStdString();
+    EXPECT_EQ(reports[0][1], QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(reports[0][2], QStringLiteral("http://h/?d=AAAA\\r\\nhttp://h/?d=BBBB"));
+    EXPECT_EQ(reports[0][3], QStringLiteral("Not mine\\tat all \\\\n"));
+    EXPECT_EQ(reports[0][4], QStringLiteral("ann@example.org"));
+
+    // A report that says nothing is refused and not stored; the next one follows the first.
+    const auto empty = PostReport(client, "links=&reason=+&contact=me");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->status, 400);
+    ASSERT_TRUE(PostReport(client, "reason=second"));
+    const auto both = ListedReports(host);
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(both[1][3], QStringLiteral("second"));
+}
+
+TEST_F(FileHostServer, OverLongAndBinaryReportFieldsAreBoundedAndTheAnswerSaysWhatWasCut) {
+    const struct {
+        std::string body;
+        std::vector<const char*> said; // in the answer
+        int field;                     // of the listed report
+        QString stored;
+    } cases[] = {
+        {"links=" + std::string(20000, 'L'),
+         {"Links: 20000 bytes sent, the first 16384 kept."},
+         2,
+         QString(16384, QLatin1Char('L'))},
+        {"reason=why&contact=" + std::string(600, 'c'),
+         {"Contact: 600 bytes sent, the first 512 kept."},
+         4,
+         QString(512, QLatin1Char('c'))},
+        // Control bytes are escaped, bytes that are not UTF-8 read as Latin-1; nothing is cut.
+        {"reason=%00%01%1B%5B2J%7F%FF%FE",
+         {},
+         3,
+         QString::fromUtf8("\\x00\\x01\\x1b[2J\\x7f\xC3\xBF\xC3\xBE")},
+    };
+    auto client = Client();
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        const auto answer = PostReport(client, c.body);
+        ASSERT_TRUE(answer) << i;
+        EXPECT_EQ(answer->status, 200) << i;
+        for (const char* text : c.said)
+            EXPECT_NE(answer->body.find(text), std::string::npos) << i << ": " << text;
+        if (c.said.empty()) {
+            EXPECT_EQ(answer->body.find("cut"), std::string::npos) << i;
+        }
+        const auto reports = ListedReports(host);
+        ASSERT_EQ(reports.size(), i + 1);
+        ASSERT_EQ(reports[i].size(), 5) << i;
+        EXPECT_EQ(reports[i][c.field], c.stored) << i;
+    }
+}
+
+TEST_F(FileHostServer, BodiesOverTheirBoundAreRefusedAndTheLoginStillWorks) {
+    constexpr size_t kReportBound = 64 * 1024;
+    const std::string filler = "reason=" + std::string(kReportBound, 'r');
+    const struct {
+        const char* target;
+        size_t size;
+        int status;
+    } cases[] = {
+        {"/?c=abuse", kReportBound, 200},
+        {"/?c=abuse", kReportBound + 1, 413},
+        {"/?c=abuse", 1024 * 1024, 413},
+        {"/", 8193, 413}, // the login form's bound, as before
+    };
+    for (const auto& c : cases) {
+        std::string body = filler.substr(0, std::min(c.size, filler.size()));
+        body.resize(c.size, 'r');
+        auto client = Client();
+        client.set_keep_alive(true);
+        const auto answer = client.Post(c.target, body, "application/x-www-form-urlencoded");
+        ASSERT_TRUE(answer) << c.target << " " << c.size;
+        EXPECT_EQ(answer->status, c.status) << c.target << " " << c.size;
+        // A refused body was still read to its end: the connection goes on in step.
+        const auto next = client.Get("/?c=abuse");
+        ASSERT_TRUE(next) << c.target << " " << c.size;
+        EXPECT_EQ(next->status, 200) << c.target << " " << c.size;
+    }
+    // A body announced larger than the site reads at all is refused before it is sent, and the
+    // connection ends.
+    EXPECT_EQ(RawExchange(host.Port(), "POST /?c=abuse HTTP/1.1\r\nHost: h\r\nContent-Type: "
+                                       "application/x-www-form-urlencoded\r\nContent-Length: "
+                                       "2097152\r\n\r\n")
+                  .substr(0, 12),
+              "HTTP/1.1 413");
+    // Also a body of unannounced length, sent in chunks.
+    auto client = Client();
+    const std::string chunk(16 * 1024, 'r');
+    const auto chunked = client.Post(
+        "/?c=abuse",
+        [&chunk, sent = size_t(0)](size_t, httplib::DataSink& sink) mutable {
+            if (sent == 0)
+                sink.write("reason=", 7);
+            if (sent >= 5 * chunk.size())
+                sink.done();
+            else
+                sink.write(chunk.data(), chunk.size());
+            sent += chunk.size();
+            return true;
+        },
+        "application/x-www-form-urlencoded");
+    ASSERT_TRUE(chunked);
+    EXPECT_EQ(chunked->status, 413);
+    EXPECT_EQ(ListedReports(host).size(), 1u) << "only the report within the bound";
+
+    // The login beside the form is as it was.
+    host.AddUser(QStringLiteral("ann"), QStringLiteral("secret"));
+    const auto login = PostLogin("username=ann&password=secret&login=1");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->status, 302);
+    EXPECT_EQ(TokenOf(login).size(), 32u);
+    const auto wrong = PostLogin("username=ann&password=nope&login=1");
+    ASSERT_TRUE(wrong);
+    EXPECT_EQ(wrong->status, 200);
+    EXPECT_FALSE(wrong->has_header("Set-Cookie"));
+}
+
 TEST(FileHostFaults, ResetShareCutsThatShareOfAnswersHalfway) {
     TFileHostProcess host({QStringLiteral("--reset-share"), QStringLiteral("0.5")});
     ASSERT_TRUE(host.Running());
@@ -330,7 +517,7 @@ TEST(FileHostCommands, AddPrintsOneLinkPerFileInOrder) {
 }
 
 TEST(FileHostCommands, HelpAndUsageErrors) {
-    for (const char* command : {"serve", "add-user", "add", "disable"}) {
+    for (const char* command : {"serve", "add-user", "add", "disable", "reports"}) {
         const auto help =
             testenv::RunFileHostCommand({QString::fromLatin1(command), QStringLiteral("--help")});
         EXPECT_EQ(help.exitCode, 0) << command;
@@ -356,6 +543,9 @@ TEST(FileHostCommands, HelpAndUsageErrors) {
              ErrorCase{{QStringLiteral("disable"), QStringLiteral("--store"), store,
                         QStringLiteral("NOSUCHID")},
                        1},
+             ErrorCase{{QStringLiteral("reports"), QStringLiteral("--store"), store,
+                        QStringLiteral("extra")},
+                       2},
              ErrorCase{
                  {QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("nowhere")},
                  2},

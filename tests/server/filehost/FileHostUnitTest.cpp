@@ -1,3 +1,4 @@
+#include "server/filehost/AbuseReport.h"
 #include "server/filehost/FileHostStore.h"
 #include "server/filehost/FormCodec.h"
 #include "server/filehost/PasswordHash.h"
@@ -6,6 +7,7 @@
 #include <QFile>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace filehost;
 
@@ -138,6 +140,118 @@ TEST(Store, IgnoresDamagedLines) {
     EXPECT_FALSE(store.Find("ABCD1234"));
     EXPECT_FALSE(store.Find("short"));
     ASSERT_TRUE(store.Find("EFGH5678"));
+}
+
+TEST(AbuseReports, FieldsAreEscapedToOneLineOfPrintableBytes) {
+    const struct {
+        const char* text;
+        const char* escaped;
+    } cases[] = {
+        {"plain text", "plain text"},
+        {"a\tb", "a\\tb"},
+        {"line 1\nline 2\r\n", "line 1\\nline 2\\r\\n"},
+        {"C:\\dir\\n", "C:\\\\dir\\\\n"}, // a backslash never reads as an escape
+        {"\x01\x1B[31m\x7F", "\\x01\\x1b[31m\\x7f"},
+        {"caf\xC3\xA9 \xE2\x82\xAC", "caf\xC3\xA9 \xE2\x82\xAC"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EscapeReportField(c.text), c.escaped) << c.text;
+    EXPECT_EQ(EscapeReportField(std::string("a\0b", 3)), "a\\x00b");
+}
+
+TEST(AbuseReports, FieldsOverTheirBoundAreCutOnACharacterAndTheCutIsNamed) {
+    const std::string links(20000, 'L');
+    // Two-byte characters from the second byte on: the bound of 8192 falls inside one.
+    std::string reasonForm = "x";
+    for (int i = 0; i < 5000; ++i)
+        reasonForm += "%C3%A9";
+    std::vector<FieldCut> cuts;
+    const AbuseReport report = ReadAbuseForm(
+        "links=" + links + "&reason=" + reasonForm + "&contact=%00%FFme&other=ignored", cuts);
+    ASSERT_EQ(cuts.size(), 2u);
+    EXPECT_STREQ(cuts[0].label, "Links");
+    EXPECT_EQ(cuts[0].received, 20000u);
+    EXPECT_EQ(cuts[0].kept, 16384u);
+    EXPECT_EQ(report.links, links.substr(0, 16384));
+    EXPECT_STREQ(cuts[1].label, "Reason");
+    EXPECT_EQ(cuts[1].received, 10001u);
+    EXPECT_EQ(cuts[1].kept, 8191u);
+    EXPECT_EQ(report.reason.size(), 8191u);
+    EXPECT_TRUE(IsValidUtf8(report.reason));
+    // Bytes that are not UTF-8 become Latin-1 characters; nothing within its bound is cut.
+    EXPECT_EQ(report.contact, std::string("\0\xC3\xBFme", 5));
+
+    cuts.clear();
+    const AbuseReport joined = ReadAbuseForm("links=a&links=b&reason=", cuts);
+    EXPECT_TRUE(cuts.empty());
+    EXPECT_EQ(joined.links, "a\nb");
+    EXPECT_FALSE(IsEmptyReport(joined));
+    EXPECT_TRUE(IsEmptyReport(ReadAbuseForm("links=+%0A&reason=%09&contact=me", cuts)));
+}
+
+TEST(AbuseReports, TheLongestReportMakesOneLineWithinTheListingsBound) {
+    AbuseReport report;
+    report.time = "2024-05-01T12:00:00Z";
+    report.address = "::ffff:127.0.0.1";
+    for (const ReportField& field : kReportFields)
+        report.*field.member = std::string(field.maxBytes, '\x01'); // four bytes each, escaped
+    const std::string line = ReportLine(report);
+    ASSERT_EQ(line.back(), '\n');
+    const std::string_view text(line.data(), line.size() - 1);
+    EXPECT_EQ(text.find('\n'), std::string_view::npos);
+    EXPECT_LE(text.size(), MaxReportLine());
+    EXPECT_TRUE(IsReportLine(text));
+
+    for (const char* damaged : {"a\tb\tc\td", "a\tb\tc\td\te\tf", "a\tb\tc\td\te\x1B", ""})
+        EXPECT_FALSE(IsReportLine(damaged)) << damaged;
+    EXPECT_FALSE(IsReportLine(std::string(MaxReportLine(), 'x') + "\t\t\t\t"));
+}
+
+TEST(Store, ReportsAppendedAtOnceStayWholeLinesAndDamagedLinesAreSkipped) {
+    const QString dir = testenv::MakeTempDir();
+    FileHostStore store(dir.toStdString());
+    size_t skipped = 99;
+    EXPECT_TRUE(store.ReportLines(skipped).empty());
+    EXPECT_EQ(skipped, 0u);
+
+    // Lines far longer than a pipe's atomic write, from several threads and store instances.
+    constexpr int kWriters = 6;
+    constexpr int kReportsEach = 20;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([&dir, w] {
+            FileHostStore own(dir.toStdString());
+            AbuseReport report;
+            report.time = "2024-05-01T12:00:00Z";
+            report.address = "127.0.0.1";
+            report.links = std::string(16 * 1024, static_cast<char>('a' + w));
+            report.reason = std::string(8 * 1024, '\n');
+            for (int i = 0; i < kReportsEach; ++i)
+                own.AppendReport(ReportLine(report));
+        });
+    for (std::thread& writer : writers)
+        writer.join();
+    const std::vector<std::string> lines = store.ReportLines(skipped);
+    EXPECT_EQ(skipped, 0u);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kWriters * kReportsEach));
+    for (const std::string& line : lines) {
+        const size_t links = line.find('\t', line.find('\t') + 1) + 1;
+        const char writer = line[links];
+        EXPECT_EQ(line.substr(links, 16 * 1024), std::string(16 * 1024, writer));
+        EXPECT_EQ(line.size(), links + 16 * 1024 + 1 + 8 * 1024 * 2 + 1);
+    }
+
+    QFile reports(dir + QStringLiteral("/reports.tsv"));
+    ASSERT_TRUE(reports.open(QIODevice::Append));
+    reports.write("not a report\n");
+    reports.write(QByteArray(static_cast<qsizetype>(MaxReportLine()) + 10, 'x') + "\t\t\t\t\n");
+    reports.write("t\ta\tl\tr\tc\n");
+    reports.write("t\ta\tl\tr\tcut short");
+    reports.close();
+    const std::vector<std::string> after = store.ReportLines(skipped);
+    EXPECT_EQ(skipped, 3u);
+    ASSERT_EQ(after.size(), lines.size() + 1);
+    EXPECT_EQ(after.back(), "t\ta\tl\tr\tc");
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -56,6 +58,19 @@ std::string FirstTitleOf(const std::string& page) {
     return slash == std::string::npos ? std::string() : page.substr(tt + 3, slash - tt - 3);
 }
 
+// The ids of the "/title/tt<ID>/" links of a page, in order.
+std::vector<std::string> TitleLinksOf(const std::string& page) {
+    static const std::string link = "href=\"/title/tt";
+    std::vector<std::string> ids;
+    for (std::size_t at = page.find(link); at != std::string::npos; at = page.find(link, at + 1)) {
+        const std::size_t start = at + link.size();
+        const std::size_t end = page.find_first_not_of("0123456789", start);
+        if (end != std::string::npos && page.compare(end, 2, "/\"") == 0)
+            ids.push_back(page.substr(start, end - start));
+    }
+    return ids;
+}
+
 class MetadataServer : public testing::Test {
 protected:
     void SetUp() override {
@@ -104,13 +119,57 @@ TEST_F(MetadataServer, ATitleWithoutPosterHasNoAnchorAndUnknownAddressesAreNotFo
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find("Lake House"), std::string::npos);
     EXPECT_EQ(PosterOf(page->body), "");
-    for (const char* target : {"/title/tt0000004/", "/title/tt9999999/", "/title/ttabc/",
-                               "/title/tt../", "/poster/tt0000001.png", "/poster/tt0000002.jpg",
-                               "/poster/tt0000004.jpg", "/poster/../../etc/passwd", "/"}) {
+    for (const char* target :
+         {"/title/tt0000004/", "/title/tt9999999/", "/title/ttabc/", "/title/tt../",
+          "/title/tt9999999/plotsummary", "/title/tt0000004/plotsummary", "/poster/tt0000001.png",
+          "/poster/tt0000002.jpg", "/poster/tt0000004.jpg", "/poster/../../etc/passwd", "/"}) {
         const auto answer = Get(target);
         ASSERT_TRUE(answer) << target;
         EXPECT_EQ(answer->status, 404) << target;
     }
+}
+
+TEST_F(MetadataServer, TitlePagesShowTheTitleAndLinkTheNextTitlesAndTheirPlotSummary) {
+    // The site holds 0000001 to 0000003; the related titles are the next ids, going round.
+    const struct {
+        const char* id;
+        std::vector<const char*> texts;
+        std::vector<std::string> related;
+    } cases[] = {
+        {"0000001",
+         {"The Big Lake", "2008", "Water.", "Lake House", "Tom &amp; Jerry"},
+         {"0000002", "0000003"}},
+        {"0000002", {"Lake House", "Tom &amp; Jerry", "The Big Lake"}, {"0000003", "0000001"}},
+        {"0000003", {"Tom &amp; Jerry", "The Big Lake", "Lake House"}, {"0000001", "0000002"}},
+    };
+    for (const auto& c : cases) {
+        const auto page = Get(std::string("/title/tt") + c.id + "/");
+        ASSERT_TRUE(page) << c.id;
+        ASSERT_EQ(page->status, 200) << c.id;
+        for (const char* text : c.texts)
+            EXPECT_NE(page->body.find(text), std::string::npos) << c.id << ": " << text;
+        EXPECT_EQ(page->body.find("Tom & Jerry"), std::string::npos) << c.id;
+        EXPECT_EQ(page->body.find("<script"), std::string::npos) << c.id;
+        EXPECT_EQ(TitleLinksOf(page->body), c.related) << c.id;
+        for (const std::string& other : c.related) {
+            const auto linked = Get("/title/tt" + other + "/");
+            ASSERT_TRUE(linked);
+            EXPECT_EQ(linked->status, 200) << other;
+        }
+
+        const std::string summary = std::string("/title/tt") + c.id + "/plotsummary";
+        EXPECT_NE(page->body.find("href=\"" + summary + "\""), std::string::npos) << c.id;
+        const auto sub = Get(summary);
+        ASSERT_TRUE(sub) << summary;
+        EXPECT_EQ(sub->status, 200) << summary;
+        EXPECT_NE(sub->body.find(c.texts[0]), std::string::npos) << summary;
+        EXPECT_NE(sub->body.find(std::string("href=\"/title/tt") + c.id + "/\""), std::string::npos)
+            << summary << " links back";
+        EXPECT_EQ(PosterOf(sub->body), "") << summary;
+    }
+    const auto plot = Get("/title/tt0000001/plotsummary");
+    ASSERT_TRUE(plot);
+    EXPECT_NE(plot->body.find("Water."), std::string::npos);
 }
 
 TEST_F(MetadataServer, SearchListsMatchingTitlesAsTitleLinksExactMatchFirst) {
@@ -120,6 +179,7 @@ TEST_F(MetadataServer, SearchListsMatchingTitlesAsTitleLinksExactMatchFirst) {
     } cases[] = {
         {"/find?q=lake;mx=20;tt=on", "0000001"},       // both match, in id order
         {"/find?q=lake+house;mx=20;tt=on", "0000002"}, // the exact title comes first
+        {"/find?q=lake+house", "0000002"},             // as the pages' search box sends it
         {"/find?q=LAKE+big;mx=20;tt=on", "0000001"},
         {"/find?q=Tom+&+Jerry;mx=20;tt=on", "0000003"},
         {"/find?q=nothing;mx=20;tt=on", ""},
