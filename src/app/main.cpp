@@ -1,7 +1,4 @@
-<<<<<<< HEAD
-=======
 #include "api/Ttavilonapi.h"
->>>>>>> feat-web
 #include "browse/TMainForm.h"
 #include "catalogue/CatalogueInterface.h"
 #include "core/Errors.h"
