@@ -357,7 +357,6 @@ void TfrmPlayer::RegisterVideo(const QString& fileName) {
     }
 }
 
-// The decompressor's LargestSize, or for a volume that is itself the video its content length.
 int64_t TfrmPlayer::VideoSize() const {
     const TDecompressor* decompressor = player_->Decompressor();
     const int64_t largest = decompressor ? decompressor->LargestSize() : 0;
@@ -693,11 +692,16 @@ static void ClosePlayingWindow() {
     }
 }
 
-TfrmPlayer* OpenPlayerWindow(const QStringList& lines, const QString& description, bool sendInfo) {
+TfrmPlayer* NewPlayerWindow() {
     ClosePlayingWindow();
     auto* form = new TfrmPlayer();
     currentWindow = form;
     form->showMaximized();
+    return form;
+}
+
+TfrmPlayer* OpenPlayerWindow(const QStringList& lines, const QString& description, bool sendInfo) {
+    TfrmPlayer* form = NewPlayerWindow();
     form->pnFile->setText(QStringLiteral("  ") + description);
     form->pnFile->setVisible(!form->pnFile->text().trimmed().isEmpty());
     form->SendInfo = sendInfo;

@@ -124,6 +124,9 @@ protected:
     virtual double OverallPercent() const;
     virtual void UpdateOverallPercent();
     virtual bool DownloadFinished() const;
+    // The video's whole size: the decompressor's LargestSize, or for a volume that is itself the
+    // video its content length; 0 while unknown.
+    virtual int64_t VideoSize() const;
 
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -158,7 +161,6 @@ private:
     void HideBuffering();
     void ShowBufferTarget(int bar);
     void RegisterVideo(const QString& fileName);
-    int64_t VideoSize() const;
     void StartVideo(const QString& fileName);
     void VideoTick();
     void StartBuffering(double overallPercent);
@@ -188,10 +190,14 @@ private:
     QElapsedTimer sinceGrowth_;
 };
 
-// Opens a player window for a playback, after closing the one that plays (waiting, bounded,
-// for its extractor to end): shows it maximized, puts the description into its file panel
-// (shown when not blank), sets its send-info flag, brings it to the front and calls PlayLinks.
-// The new window, or raises what PlayLinks raised.
+// Closes the window that plays (waiting, bounded, until it is gone), then creates a new one,
+// the current window from now on, and shows it maximized.
+TfrmPlayer* NewPlayerWindow();
+
+// Opens a player window for a playback (NewPlayerWindow), after closing the one that plays
+// (waiting, bounded, for its extractor to end): shows it maximized, puts the description into its
+// file panel (shown when not blank), sets its send-info flag, brings it to the front and calls
+// PlayLinks. The new window, or raises what PlayLinks raised.
 TfrmPlayer* OpenPlayerWindow(const QStringList& lines, const QString& description, bool sendInfo);
 
 // The window playing now, or nullptr.
