@@ -5,6 +5,7 @@
 #include "extract/TDecompressor.h"
 #include "filehost/Megaupload.h"
 #include "filehost/TFileHostAccount.h"
+#include "playback/EarlierVolumes.h"
 
 #include <QPointer>
 
@@ -84,6 +85,7 @@ void TPlayer::Start() {
     }
     if (releaseRequested_)
         Abort();
+    MoveEarlierVolumesAside(folders_.CompressedDir);
     downloader_->Start();
 }
 
