@@ -22,6 +22,7 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QToolBar>
@@ -38,6 +39,8 @@ constexpr int BufferingBarMargin = 3;
 constexpr int ToolStripHeight = 66;
 constexpr QSize ToolButtonSize{59, 60};
 constexpr QSize PictureSize{48, 48};
+// The pictures are drawn a little smaller in the buttons, so that the caption fits below them.
+constexpr QSize ButtonPictureSize{42, 42};
 constexpr int BottomBarHeight = 27;
 constexpr int SpeedPanelWidth = 119;
 constexpr int TimeTickMs = 10;
@@ -103,6 +106,9 @@ TfrmPlayer::TfrmPlayer(QWidget* parent) : QWidget(parent) {
     CreateActions();
     CreateControls();
     CreateTimers();
+    // Maximized; without a window manager (a bare X server) the screen's size stands in.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(screen->availableGeometry());
     if (!tavilonapi)
         throw Exception(QStringLiteral("The player needs the data module"));
     player_ = tavilonapi->NewPlayer();
@@ -203,15 +209,17 @@ QFrame* TfrmPlayer::CreateToolBar() {
     Panel1->setFixedHeight(ToolStripHeight);
     tbPlayer = new QToolBar(Panel1);
     tbPlayer->setObjectName(QStringLiteral("tbPlayer"));
-    tbPlayer->setIconSize(PictureSize);
+    tbPlayer->setIconSize(ButtonPictureSize);
     tbPlayer->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     const auto addButton = [this](const char* name) {
         auto* button = new QToolButton(tbPlayer);
         button->setObjectName(QLatin1String(name));
         button->setFixedSize(ToolButtonSize);
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        button->setIconSize(PictureSize);
+        button->setIconSize(ButtonPictureSize);
         button->setFocusPolicy(Qt::NoFocus);
+        // The caption fits under the picture only without the style's padding.
+        button->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; margin: 0px; }"));
         tbPlayer->addWidget(button);
         return button;
     };
