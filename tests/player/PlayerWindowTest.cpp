@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -263,6 +264,40 @@ TEST_F(PlayerWindowTest, ASecondPlaybackClosesTheFirst) {
     EXPECT_TRUE(first.isNull());
     EXPECT_EQ(CurrentPlayerWindow(), second.data());
     EXPECT_EQ(second->VLC()->Playlist().ItemCount(), 0);
+}
+
+// Space plays and pauses, Up and Down change the volume by 10, M mutes, Right and Left seek 10 s
+// within the length.
+TEST_F(PlayerWindowTest, KeysControlPlayback) {
+    TTestPlayerWindow* window = OpenWindow();
+    ASSERT_TRUE(StartPlaying(window));
+    const auto press = [window](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &event);
+    };
+    ASSERT_TRUE(WaitFor([window] { return window->PlayerPlayCommand->isEnabled(); }));
+    press(Qt::Key_Space);
+    EXPECT_EQ(window->PlayerPlayCommand->text(), QStringLiteral("Play"));
+    press(Qt::Key_Space);
+    EXPECT_EQ(window->PlayerPlayCommand->text(), QStringLiteral("Pause"));
+
+    IVLCAudio& audio = window->VLC()->Audio();
+    const int volume = audio.Volume();
+    press(Qt::Key_Up);
+    EXPECT_EQ(audio.Volume(), volume + 10);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_EQ(audio.Volume(), volume - 10);
+    press(Qt::Key_M);
+    EXPECT_TRUE(audio.Mute());
+    press(Qt::Key_M);
+    EXPECT_FALSE(audio.Mute());
+
+    ASSERT_TRUE(WaitFor([window] { return window->VLC()->Input().Length() > 0; }));
+    const double before = window->VLC()->Input().Time();
+    press(Qt::Key_Right);
+    EXPECT_TRUE(
+        WaitFor([window, before] { return window->VLC()->Input().Time() > before + 5000; }, 5000));
 }
 
 } // namespace
