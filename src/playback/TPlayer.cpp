@@ -30,6 +30,7 @@ void TPlayer::DestroyParts() {
     delete downloader_;
     downloader_ = nullptr;
     if (decompressor_) {
+        lastExtractorProcessId_ = decompressor_->ExtractorProcessId();
         decompressor_->Release();
         decompressor_ = nullptr;
     }

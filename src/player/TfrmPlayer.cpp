@@ -7,6 +7,7 @@
 #include "download/TDownloader.h"
 #include "download/TMultipartHttpDownloader.h"
 #include "extract/TDecompressor.h"
+#include "platform/ProcessState.h"
 #include "playback/TPlayer.h"
 #include "player/BufferingDecision.h"
 #include "player/TVLCPlugin2.h"
@@ -685,8 +686,9 @@ TfrmPlayer* CurrentPlayerWindow() {
     return currentWindow.data();
 }
 
-// One playback at a time: the playing window is closed and gone before another starts, so the
-// two never share the multipart downloader or the extractor's progress file.
+// One playback at a time: the playing window is closed and gone, and its extractor has ended,
+// before another starts (bounded), so the two never share the multipart downloader or the
+// extractor's progress file.
 static void ClosePlayingWindow() {
     QPointer<TfrmPlayer> previous = currentWindow;
     if (!previous)
@@ -698,6 +700,9 @@ static void ClosePlayingWindow() {
         // A deletion posted from this level would wait for the outer loop.
         QCoreApplication::sendPostedEvents(previous, QEvent::DeferredDelete);
     }
+    // Its extractor follows the progress file the next playback writes: it must end first.
+    while (ProcessRunning(TPlayer::LastExtractorProcessId()) && !deadline.hasExpired())
+        WaitProcessingMessages(20);
 }
 
 TfrmPlayer* NewPlayerWindow() {
