@@ -52,6 +52,14 @@ void Ttavilonapi::GetVideoLinks(qint64 videoId, QStringList& lines) {
         *HttpCli, GetOptionString(ServerSection, QStringLiteral("DefaultServer")), videoId);
 }
 
+void Ttavilonapi::PlayVideo(qint64 videoId, const QString& description) {
+    QStringList lines;
+    GetVideoLinks(videoId, lines);
+    if (!onPlayLinks_)
+        throw Exception(QStringLiteral("The player is not available"));
+    onPlayLinks_(lines, description, GetOptionBoolean(ServerSection, QStringLiteral("SendInfo")));
+}
+
 TPlayer* Ttavilonapi::NewPlayer() const {
     return new TPlayer(*account_, Folders, MPHTTP);
 }

@@ -47,6 +47,17 @@ public:
     // the setting "DefaultServer" (GetVideoLinks of the catalogue).
     void GetVideoLinks(qint64 videoId, QStringList& lines);
 
+    // Plays catalogue video `videoId`: fetches its record lines (a failure ends it here, before
+    // any window exists), then opens a player window through OnPlayLinks with the lines, the
+    // description and the setting "SendInfo" of the section "Server".
+    void PlayVideo(qint64 videoId, const QString& description);
+
+    // Opening a player window for a playback (lines, description, send-info flag). The program
+    // sets it (the player window's OpenPlayerWindow); unset, PlayVideo raises.
+    using TPlayLinks =
+        std::function<void(const QStringList& lines, const QString& description, bool sendInfo)>;
+    void SetOnPlayLinks(TPlayLinks handler) { onPlayLinks_ = std::move(handler); }
+
     // A playback controller on the account, the folders and MPHTTP; end it with Release().
     TPlayer* NewPlayer() const;
 
@@ -76,6 +87,7 @@ public:
 private:
     std::unique_ptr<TFileHostAccount> account_;
     TConfirmImdbTitle onConfirmImdbTitle_;
+    TPlayLinks onPlayLinks_;
 };
 
 // The single data module, or nullptr before start-up created it.

@@ -6,6 +6,7 @@
 #include "gui/TGuiInteraction.h"
 #include "platform/OptionDefaults.h"
 #include "platform/TerminationSignals.h"
+#include "player/TfrmPlayer.h"
 #include "webbrowser/TWebBrowser.h"
 
 #include <QScopeGuard>
@@ -47,10 +48,19 @@ int main(int argc, char* argv[]) {
         tavilonapi->SetOnConfirmImdbTitle([&mainForm](QString& title, QString& imdbId) {
             mainForm.ConfirmImdbTitle(title, imdbId);
         });
+        tavilonapi->SetOnPlayLinks(
+            [](const QStringList& lines, const QString& description, bool sendInfo) {
+                OpenPlayerWindow(lines, description, sendInfo);
+            });
+        mainForm.SetOnPlayVideo([](qint64 videoId, const QString& description) {
+            tavilonapi->PlayVideo(videoId, description);
+        });
     }
     const auto unhook = qScopeGuard([] {
-        if (tavilonapi)
+        if (tavilonapi) {
             tavilonapi->SetOnConfirmImdbTitle(nullptr);
+            tavilonapi->SetOnPlayLinks(nullptr);
+        }
     });
     if (stopRequested)
         return 0;

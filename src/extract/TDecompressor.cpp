@@ -1,11 +1,5 @@
 #include "extract/TDecompressor.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <limits>
-
 #include "core/Errors.h"
 #include "core/UserInteraction.h"
 #include "extract/CommandLine.h"
@@ -13,6 +7,12 @@
 #include "rar/EntryName.h"
 #include "rar/ExtractorProtocol.h"
 #include "rar/VolumeNaming.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <limits>
 
 namespace {
 
@@ -38,7 +38,8 @@ QString QuotedPath(const QString& path) {
 
 } // namespace
 
-TDecompressor::TDecompressor(QObject* owner) : IVideoExtraction(owner), RAR(std::make_unique<TRAR>()) {
+TDecompressor::TDecompressor(QObject* owner)
+    : IVideoExtraction(owner), RAR(std::make_unique<TRAR>()) {
     RAR->SetReadMultiVolumeToEnd(false);
     RAR->SetOnListFile([this](TRAR*, const TRARFileItem& item) { RARListFile(item); });
     RAR->SetOnPasswordRequired(
@@ -122,7 +123,8 @@ void TDecompressor::HandleDataAvailable(const QString& fileName, std::int64_t av
         return;
     const QString program = unrarDirectory_ + QLatin1String(extractor::kExtractorProgramName);
     extractorStarted_ = true;
-    if (!RunProgram(program, SplitCommandLine(ExtractorParameters(fileName, available))))
+    if (!RunProgram(program, SplitCommandLine(ExtractorParameters(fileName, available)),
+                    &extractorProcessId_))
         UserInteraction().ShowMessage(
             QStringLiteral("The extractor could not be started: %1").arg(program));
 }
@@ -150,8 +152,10 @@ QString TDecompressor::ExtractorParameters(const QString& firstVolume,
     return text;
 }
 
-bool TDecompressor::RunProgram(const QString& program, const QStringList& arguments) {
-    return QProcess::startDetached(program, arguments, QFileInfo(program).absolutePath());
+bool TDecompressor::RunProgram(const QString& program, const QStringList& arguments,
+                               qint64* processId) {
+    return QProcess::startDetached(program, arguments, QFileInfo(program).absolutePath(),
+                                   processId);
 }
 
 bool TDecompressor::AskPassword(QString& password) {
@@ -218,11 +222,13 @@ void TDecompressor::WriteProgressFile(std::int64_t value) {
     const QByteArray data = QByteArray::fromStdString(extractor::ProgressFileText(value, exists));
     if (!exists) {
         if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            throw Exception(QStringLiteral("Cannot create file %1: %2").arg(path, file.errorString()));
+            throw Exception(
+                QStringLiteral("Cannot create file %1: %2").arg(path, file.errorString()));
     } else {
         // ReadWrite: opened without being shortened; the value overwrites the first bytes.
         if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-            throw Exception(QStringLiteral("Cannot open file %1: %2").arg(path, file.errorString()));
+            throw Exception(
+                QStringLiteral("Cannot open file %1: %2").arg(path, file.errorString()));
     }
     if (file.write(data) != data.size())
         throw Exception(QStringLiteral("Cannot write file %1: %2").arg(path, file.errorString()));

@@ -79,6 +79,8 @@ public:
 
     bool Busy() const override { return busy_; }
     bool ExtractorStarted() const { return extractorStarted_; }
+    // The process id of the extractor this decompressor started; 0 before (or when it failed).
+    qint64 ExtractorProcessId() const { return extractorProcessId_; }
 
     // The one notification: `fileName` is the full path of the volume being downloaded,
     // `available` the downloader's count of leading bytes of it known complete (0 in the last
@@ -99,8 +101,10 @@ public:
     QString ExtractorParameters(const QString& firstVolume, std::int64_t available) const;
 
     // Starts `program` directly with `arguments`, detached, with no window; its working
-    // directory is the program's folder. False when it could not be started.
-    static bool RunProgram(const QString& program, const QStringList& arguments);
+    // directory is the program's folder. False when it could not be started; else its process
+    // id goes to `processId` when given.
+    static bool RunProgram(const QString& program, const QStringList& arguments,
+                           qint64* processId = nullptr);
 
     // Ends the decompressor now, or as soon as its running notification returns (see above).
     void Release();
@@ -121,6 +125,7 @@ private:
     std::int64_t largestSize_ = 0;
     bool busy_ = false;
     bool extractorStarted_ = false;
+    qint64 extractorProcessId_ = 0;
     // The set's first volume could not be used; reported once.
     bool firstVolumeMissingReported_ = false;
     // Notifications, prompts and library callbacks running now, and whether Release was called.

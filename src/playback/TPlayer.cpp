@@ -5,6 +5,7 @@
 #include "extract/TDecompressor.h"
 #include "filehost/Megaupload.h"
 #include "filehost/TFileHostAccount.h"
+#include "playback/EarlierVolumes.h"
 
 #include <QPointer>
 
@@ -29,6 +30,7 @@ void TPlayer::DestroyParts() {
     delete downloader_;
     downloader_ = nullptr;
     if (decompressor_) {
+        lastExtractorProcessId_ = decompressor_->ExtractorProcessId();
         decompressor_->Release();
         decompressor_ = nullptr;
     }
@@ -84,6 +86,7 @@ void TPlayer::Start() {
     }
     if (releaseRequested_)
         Abort();
+    MoveEarlierVolumesAside(folders_.CompressedDir);
     downloader_->Start();
 }
 

@@ -62,6 +62,10 @@ public:
 
     // Ends the controller now, or once its running Start or handler returns.
     void Release();
+    // The process id of the extractor of the controller that ended last (0 when it started
+    // none): a playback that follows waits until that process has ended.
+    static qint64 LastExtractorProcessId() { return lastExtractorProcessId_; }
+
     // Release was called; the controller is about to go.
     bool Released() const { return releaseRequested_; }
 
@@ -87,6 +91,7 @@ private:
     TDecompressor* decompressor_ = nullptr;
     TDownloader::TProgressEvent onProgress_;
     TDownloader::TVideoFileReadyEvent onVideoFileReady_;
+    static inline qint64 lastExtractorProcessId_ = 0;
     int activeCalls_ = 0;
     bool releaseRequested_ = false;
 };
