@@ -215,7 +215,9 @@ QFrame* TfrmPlayer::CreateToolBar() {
     const auto addButton = [this](const char* name) {
         auto* button = new QToolButton(tbPlayer);
         button->setObjectName(QLatin1String(name));
-        button->setFixedSize(ToolButtonSize);
+        // At least the described size; wider where the caption needs it ("Full Screen").
+        button->setFixedHeight(ToolButtonSize.height());
+        button->setMinimumWidth(ToolButtonSize.width());
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setIconSize(ButtonPictureSize);
         button->setFocusPolicy(Qt::NoFocus);
