@@ -6,6 +6,7 @@
 #include "movieinfo/TLinkLabel.h"
 #include "movieinfo/TfrmMovieInfo.h"
 #include "movieinfo/TfrmReport.h"
+#include "support/Screenshots.h"
 #include "webbrowser/TWebBrowser.h"
 
 #include <QDir>
@@ -20,31 +21,16 @@
 #include <gtest/gtest.h>
 
 using namespace moviepages;
+using testenv::Colours;
+using testenv::GrabScreen;
 
 namespace {
 
 // Time for the compositor to put the page on the screen after it has loaded.
 constexpr int PaintSettleMs = 1500;
 
-QImage GrabScreen() {
-    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
-        QImage::Format_RGB32);
-}
-
 bool Save(const QImage& picture, const QString& name) {
-    const QString dir = QStringLiteral(TAVILON_SCREENSHOT_DIR);
-    QDir().mkpath(dir);
-    return picture.save(dir + QLatin1Char('/') + name);
-}
-
-// How many different colours the rectangle holds (a drawn page or text has many).
-int Colours(const QImage& picture, const QRect& area) {
-    QSet<QRgb> seen;
-    for (int y = area.top(); y <= area.bottom(); y += 2) {
-        for (int x = area.left(); x <= area.right(); x += 2)
-            seen.insert(picture.pixel(x, y));
-    }
-    return static_cast<int>(seen.size());
+    return testenv::SaveScreenshot(picture, name, QStringLiteral(TAVILON_SCREENSHOT_DIR));
 }
 
 class MoviePagesScreenshot : public testing::Test {

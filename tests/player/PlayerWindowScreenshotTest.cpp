@@ -8,6 +8,7 @@
 #include "player/TVLCPlugin2.h"
 #include "player/TestVideo.h"
 #include "player/TfrmPlayer.h"
+#include "support/Screenshots.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnvironment.h"
 
@@ -23,6 +24,9 @@
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+using testenv::Colours;
+using testenv::GrabScreen;
 
 namespace {
 
@@ -41,24 +45,8 @@ void Serve(int ms) {
     WaitFor([] { return false; }, ms);
 }
 
-QImage GrabScreen() {
-    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
-        QImage::Format_RGB32);
-}
-
 bool Save(const QImage& picture, const QString& name) {
-    const QString dir = QStringLiteral(TAVILON_SCREENSHOT_DIR);
-    QDir().mkpath(dir);
-    return picture.save(dir + QLatin1Char('/') + name);
-}
-
-int Colours(const QImage& picture, const QRect& area) {
-    QSet<QRgb> seen;
-    for (int y = area.top(); y <= area.bottom(); y += 2) {
-        for (int x = area.left(); x <= area.right(); x += 2)
-            seen.insert(picture.pixel(x, y));
-    }
-    return static_cast<int>(seen.size());
+    return testenv::SaveScreenshot(picture, name, QStringLiteral(TAVILON_SCREENSHOT_DIR));
 }
 
 class TScreenshotWindow : public TfrmPlayer {
